@@ -1,0 +1,19 @@
+# Third-party libraries, all from Debian packages (scripts/bootstrap.sh installs them).
+find_package(PkgConfig REQUIRED)
+find_package(Boost REQUIRED)
+find_package(LibKML CONFIG REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(PROJ CONFIG REQUIRED)
+find_package(PNG REQUIRED)
+find_package(TIFF REQUIRED)
+find_package(nlohmann_json REQUIRED)
+pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+
+# libkml's config exports no include directories; its headers live in the
+# default /usr/include and need Boost's headers. Link order matters.
+add_library(kmztile_deps INTERFACE)
+target_link_libraries(kmztile_deps INTERFACE
+  kmlengine kmldom kmlbase Boost::headers
+  PkgConfig::MINIZIP ZLIB::ZLIB PROJ::proj PNG::PNG TIFF::TIFF
+  PkgConfig::TURBOJPEG nlohmann_json::nlohmann_json)

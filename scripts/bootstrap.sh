@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages kmztile needs to build, test and benchmark.
+# Safe to run any number of times: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  libkml-dev libminizip-dev zlib1g-dev libexpat1-dev libboost-dev
+  libproj-dev proj-data
+  libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
+  nlohmann-json3-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,7 @@
+#include "parser/SharedComponents.h"
+
+namespace kmztile::detail {
+
+void ReleaseSharedComponents() {}
+
+}  // namespace kmztile::detail

@@ -1,0 +1,17 @@
+#pragma once
+// libkml's own file functions, handed translated paths.
+#include <string>
+
+#include "kml/base/file.h"
+#include "kml/engine.h"
+
+namespace kmztile::platform {
+
+/** kmlbase::File::ReadFileToString on the translated path (appends to @p out after emptying it, as libkml does). */
+bool KmlReadFileToString(const std::string& path, std::string* out);
+/** kmlbase::File::WriteStringToFile on the translated path. */
+bool KmlWriteStringToFile(const std::string& data, const std::string& path);
+/** kmlengine::KmzFile::Create on the translated path; NULL when it cannot be created. */
+kmlengine::KmzFilePtr KmzCreate(const std::string& path);
+
+}  // namespace kmztile::platform

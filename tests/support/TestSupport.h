@@ -1,0 +1,55 @@
+#pragma once
+// Helpers shared by the test suites: a temporary folder per test, archives
+// built on the fly, file helpers, the real sample data and a file-descriptor
+// count to catch leaks around archive operations.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class CBaseParser;
+
+namespace kmztest {
+
+/** Folder of the real, read-only sample data. */
+std::string RealData(const std::string& relative);
+
+/** Whole file as bytes; fails the test when it cannot be read. */
+std::string ReadFile(const std::string& path);
+/** Writes bytes, creating parent folders. */
+void WriteFile(const std::string& path, const std::string& data);
+/** True when the path exists. */
+bool Exists(const std::string& path);
+/** Number of open file descriptors of this process. */
+int OpenFdCount();
+
+/** One entry of an archive to build: a name ending in "/" is a directory. */
+struct ZipItem {
+  std::string name;
+  std::string data;
+  bool stored = false;  // store instead of deflate
+};
+/** Builds a zip archive in memory with minizip, entries in the given order. */
+std::string MakeZip(const std::vector<ZipItem>& items);
+
+/** A KML document whose root Folder holds model placemarks (id, href, lon, lat). */
+struct ModelMark {
+  std::string id;
+  std::string href;
+  double lon = 0;
+  double lat = 0;
+};
+std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string& rootTag = "Folder");
+
+/** A fresh temporary folder per test, removed afterwards. */
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  /** Path below the temporary folder. */
+  std::string Path(const std::string& relative = "") const;
+  std::string dir_;
+};
+
+}  // namespace kmztest
