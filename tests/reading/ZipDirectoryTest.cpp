@@ -1,0 +1,73 @@
+// The checked central directory behind every archive read.
+#include "TestSupport.h"
+#include "reading/detail/ZipDirectory.h"
+
+using kmztile::reading::detail::ZipDirectory;
+using kmztile::reading::detail::ZipEntry;
+
+TEST(ZipDirectory, ParsesEntriesInDirectoryOrder) {
+  const std::string zip = kmztest::MakeZip({{"b.txt", "bee"}, {"dir/", ""}, {"a.txt", std::string(5000, 'a')}});
+  ZipDirectory dir;
+  ASSERT_TRUE(ZipDirectory::Parse(zip, dir));
+  ASSERT_EQ(dir.entries().size(), 3u);
+  EXPECT_EQ(dir.entries()[0].name, "b.txt");
+  EXPECT_EQ(dir.entries()[1].name, "dir/");
+  std::string out;
+  ASSERT_TRUE(dir.ReadByName(zip, "a.txt", out));
+  EXPECT_EQ(out, std::string(5000, 'a'));
+  EXPECT_FALSE(dir.ReadByName(zip, "dir/", out));  // zero length
+  EXPECT_FALSE(dir.ReadByName(zip, "missing", out));
+}
+
+TEST(ZipDirectory, ArchiveWithCommentIsFound) {
+  std::string zip = kmztest::MakeZip({{"a", "x"}});
+  // Append a comment: patch the comment length of the end record.
+  const std::string comment = "hello PK\x05\x06 inside a comment";
+  zip[zip.size() - 2] = static_cast<char>(comment.size());
+  zip += comment;
+  ZipDirectory dir;
+  ASSERT_TRUE(ZipDirectory::Parse(zip, dir));
+  EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+TEST(ZipDirectory, RefusesMalformedDirectories) {
+  const std::string zip = kmztest::MakeZip({{"a.txt", "abc"}, {"b.txt", "def"}});
+  ZipDirectory dir;
+  std::string why;
+  EXPECT_FALSE(ZipDirectory::Parse("", dir, &why));
+  EXPECT_FALSE(ZipDirectory::Parse(std::string(100, '\0'), dir, &why));
+  for (size_t cut : {1u, 5u, 22u, 40u}) EXPECT_FALSE(ZipDirectory::Parse(zip.substr(0, zip.size() - cut), dir));
+
+  std::string badCount = zip;  // directory says three entries, holds two
+  badCount[badCount.size() - 12] = 3;
+  badCount[badCount.size() - 14] = 3;
+  EXPECT_FALSE(ZipDirectory::Parse(badCount, dir, &why));
+
+  std::string badOffset = zip;  // local header offset of the second record points nowhere
+  const auto second = badOffset.rfind(std::string("PK\x01\x02", 4));
+  badOffset[second + 42] = 0x7f;
+  EXPECT_FALSE(ZipDirectory::Parse(badOffset, dir, &why));
+  EXPECT_FALSE(why.empty());
+}
+
+TEST(ZipDirectory, ReadRefusesHostileDeclaredSizes) {
+  const std::string zip = kmztest::MakeZip({{"a.txt", std::string(1000, 'z')}});
+  ZipDirectory dir;
+  ASSERT_TRUE(ZipDirectory::Parse(zip, dir));
+  ZipEntry entry = dir.entries()[0];
+  std::string out = "keep";
+  ZipEntry bomb = entry;
+  bomb.uncompressedSize = 1u << 31;  // far beyond what deflate can expand the data to
+  EXPECT_FALSE(ZipDirectory::Read(zip, bomb, out));
+  ZipEntry limited = entry;
+  EXPECT_FALSE(ZipDirectory::Read(zip, limited, out, 999));  // above the per-entry limit
+  ZipEntry encrypted = entry;
+  encrypted.flags |= 1;
+  EXPECT_FALSE(ZipDirectory::Read(zip, encrypted, out));
+  ZipEntry wrongSize = entry;
+  wrongSize.uncompressedSize = 999;
+  EXPECT_FALSE(ZipDirectory::Read(zip, wrongSize, out));
+  EXPECT_EQ(out, "keep");
+  EXPECT_TRUE(ZipDirectory::Read(zip, entry, out));
+  EXPECT_EQ(out.size(), 1000u);
+}
