@@ -9,6 +9,7 @@ find_package(TIFF REQUIRED)
 find_package(nlohmann_json REQUIRED)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 
 # libkml's config exports no include directories; its headers live in the
 # default /usr/include and need Boost's headers. Link order matters.
@@ -16,4 +17,4 @@ add_library(kmztile_deps INTERFACE)
 target_link_libraries(kmztile_deps INTERFACE
   kmlengine kmldom kmlbase Boost::headers
   PkgConfig::MINIZIP ZLIB::ZLIB PROJ::proj PNG::PNG TIFF::TIFF
-  PkgConfig::TURBOJPEG nlohmann_json::nlohmann_json)
+  PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE nlohmann_json::nlohmann_json)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libkml-dev libminizip-dev zlib1g-dev libexpat1-dev libboost-dev
+  libkml-dev libminizip-dev zlib1g-dev libdeflate-dev libexpat1-dev libboost-dev
   libproj-dev proj-data
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
   nlohmann-json3-dev libcli11-dev

@@ -1,9 +1,10 @@
 #include "reading/detail/ZipDirectory.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace kmztile::reading::detail {
 namespace {
@@ -22,6 +23,17 @@ std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[
 std::uint32_t U32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+struct DecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// One decompressor per thread, reused for every entry (it holds no state
+// between calls).
+libdeflate_decompressor* Decompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> d(libdeflate_alloc_decompressor());
+  return d.get();
 }
 
 bool Fail(std::string* error, const char* why) {
@@ -105,20 +117,15 @@ bool ZipDirectory::Read(std::string_view bytes, const ZipEntry& entry, std::stri
   } else if (entry.method == 8) {
     if (entry.uncompressedSize > entry.compressedSize * kMaxDeflateRatio + 65536) return false;
     result.resize(entry.uncompressedSize);
-    z_stream zs{};
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK) return false;
-    zs.next_in = const_cast<Bytef*>(src);
-    zs.avail_in = static_cast<uInt>(entry.compressedSize);
-    zs.next_out = reinterpret_cast<Bytef*>(result.data());
-    zs.avail_out = static_cast<uInt>(result.size());
-    const int rc = inflate(&zs, Z_FINISH);
-    const bool complete = rc == Z_STREAM_END && zs.total_out == entry.uncompressedSize;
-    inflateEnd(&zs);
-    if (!complete) return false;
+    libdeflate_decompressor* d = Decompressor();
+    // A NULL actual size makes libdeflate insist on exactly the declared size.
+    if (!d || libdeflate_deflate_decompress(d, src, entry.compressedSize, result.data(), result.size(), nullptr) !=
+                  LIBDEFLATE_SUCCESS)
+      return false;
   } else {
     return false;
   }
-  const auto crc = crc32(0L, reinterpret_cast<const Bytef*>(result.data()), static_cast<uInt>(result.size()));
+  const std::uint32_t crc = libdeflate_crc32(0, result.data(), result.size());
   if (crc != entry.crc32) return false;
   out.swap(result);
   return true;
