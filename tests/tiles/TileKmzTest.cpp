@@ -2,6 +2,7 @@
 // reduction per level, failures that leave nothing behind, and the bytes
 // handed back to the host.
 #include "TileFixture.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Image.h"
 #include "platform/detail/Codecs.h"
@@ -183,6 +184,10 @@ TEST_F(TileFolderTest, AFailedTileLeavesNoKmzBehind) {
   EXPECT_FALSE(CBaseParserTestAccess::CreateNewKmz(parser_, 18, {"ok.kmz"}, "t"));  // no level copy
   EXPECT_FALSE(CBaseParserTestAccess::CreateNewKmz(parser_, 18, {"ok.kmz"}, "none"));  // no tile document
   EXPECT_FALSE(CBaseParserTestAccess::CreateNewKmz(parser_, 9, {"ok.kmz"}, "t"));      // no level folder
+  kmztest::WriteFile(work_ + "1/ok.dae", "<COLLADA/>");
+  kmztile::platform::FailNthOperation(kmztile::platform::FileOp::Rename, 1);  // the final rename fails
+  EXPECT_FALSE(CBaseParserTestAccess::CreateNewKmz(parser_, 18, {"ok.kmz"}, "t"));
+  kmztile::platform::ResetFaultInjection();
   std::vector<kmztile::platform::DirEntry> left;
   kmztile::platform::FindEntries(work_ + "1/*", left);
   for (const auto& e : left) EXPECT_EQ(std::string::npos, e.name.find(".kmz")) << e.name;
