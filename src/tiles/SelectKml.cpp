@@ -14,10 +14,7 @@ bool CBaseParser::SelectKml(std::string coordinatesPath, IPyramidPtr pyramid, lo
   const auto list = kmztile::tiles::detail::LoadCoordinates(coordinatesPath);
   if (!list) return false;
 
-  for (const auto& model : list->models) {
-    const double x = model.longitude, y = model.latitude;
-    if (west < x && x < east && south < y && y < north) selected->push_back(model.name);
-  }
+  list->SelectInside(west, south, east, north, *selected);
   // Groups the count promised but the file lacks read as an empty name at (0, 0).
   // They are all alike and no empty name can be combined, so one stands for all.
   if (list->missingGroups > 0 && west < 0.0 && 0.0 < east && south < 0.0 && 0.0 < north) selected->push_back("");

@@ -204,3 +204,41 @@ TEST_F(TileFolderTest, KeptCoordinatesAreReadAgainWhenTheFileChanges) {
   EXPECT_EQ(fresh.models[0].longitude, cached->models[0].longitude);
   EXPECT_EQ(fresh.missingGroups, cached->missingGroups);
 }
+
+TEST_F(TileFolderTest, SelectionMatchesAScanOfEveryModel) {
+  // Points on a coarse grid so that many fall exactly on tile edges, plus repeats.
+  std::vector<CoordLine> lines;
+  unsigned seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  for (int i = 0; i < 3000; ++i) {
+    const double lon = 100.0 + (next() % 2000) * 0.0125 * 0.5;
+    const double lat = 30.0 + (next() % 2000) * 0.0125 * 0.5;
+    lines.push_back({"m" + std::to_string(i % 2500) + ".kmz", lon, lat});
+  }
+  WriteCoords(lines);
+  IPyramidPtr pyramid = CreateGeographicPyramid();
+  long firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
+  parser_.TileIndex(100, 112.5, 30, 42.5, 7, pyramid, &firstRow, &firstColumn, &lastRow, &lastColumn);
+  size_t total = 0;
+  for (long row = firstRow; row <= lastRow; ++row) {
+    for (long column = firstColumn; column <= lastColumn; ++column) {
+      double w = 0, s = 0, e = 0, n = 0;
+      VARIANT_BOOL valid = 0;
+      pyramid->GetTileBounds(7, row, column, &w, &s, &e, &n, &valid);
+      std::vector<std::string> expected, selected;
+      for (const auto& l : lines) {
+        // The coordinates file holds six decimals.
+        char lon[32], lat[32];
+        std::snprintf(lon, sizeof lon, "%f", l.lon);
+        std::snprintf(lat, sizeof lat, "%f", l.lat);
+        const double x = std::atof(lon), y = std::atof(lat);
+        if (w < x && x < e && s < y && y < n) expected.push_back(l.name);
+      }
+      ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 7, row, column, &selected));
+      EXPECT_EQ(expected, selected) << row << " " << column;
+      total += selected.size();
+    }
+  }
+  EXPECT_GT(total, 2000u);
+  EXPECT_LT(total, 3000u);  // edge points belong to no tile
+}

@@ -1,6 +1,8 @@
 #include "tiles/detail/CoordinatesFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 #include <string_view>
@@ -77,6 +79,30 @@ CoordinatesList ParseCoordinates(const std::string& text) {
   return list;
 }
 
+void IndexByLongitude(CoordinatesList& list) {
+  list.byLongitude.clear();
+  list.byLongitude.reserve(list.models.size());
+  for (std::size_t i = 0; i < list.models.size(); ++i)
+    if (!std::isnan(list.models[i].longitude)) list.byLongitude.push_back(i);
+  std::stable_sort(list.byLongitude.begin(), list.byLongitude.end(), [&](std::size_t a, std::size_t b) {
+    return list.models[a].longitude < list.models[b].longitude;
+  });
+}
+
+void CoordinatesList::SelectInside(double west, double south, double east, double north,
+                                   std::vector<std::string>& out) const {
+  // The first model whose longitude is above west, then on while below east.
+  auto it = std::upper_bound(byLongitude.begin(), byLongitude.end(), west,
+                             [&](double w, std::size_t i) { return w < models[i].longitude; });
+  std::vector<std::size_t> inside;
+  for (; it != byLongitude.end() && models[*it].longitude < east; ++it) {
+    const double y = models[*it].latitude;
+    if (west < models[*it].longitude && south < y && y < north) inside.push_back(*it);
+  }
+  std::sort(inside.begin(), inside.end());  // file order
+  for (const std::size_t i : inside) out.push_back(models[i].name);
+}
+
 std::shared_ptr<const CoordinatesList> LoadCoordinates(const std::string& path) {
   platform::InstallUserDefaultLocale();
   std::uint64_t size = 0;
@@ -86,7 +112,9 @@ std::shared_ptr<const CoordinatesList> LoadCoordinates(const std::string& path) 
   if (kept.list && kept.path == path && kept.size == size && kept.mtime == mtime) return kept.list;
   std::string text;
   if (!platform::ReadWholeFile(path, text)) return nullptr;
-  auto list = std::make_shared<const CoordinatesList>(ParseCoordinates(text));
+  auto parsed = std::make_shared<CoordinatesList>(ParseCoordinates(text));
+  IndexByLongitude(*parsed);
+  std::shared_ptr<const CoordinatesList> list = std::move(parsed);
   // Keyed by what was stat'ed before the read: a file changed meanwhile is read again next time.
   kept = Kept{path, size, mtime, list};
   return list;

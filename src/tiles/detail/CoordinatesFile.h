@@ -20,6 +20,15 @@ struct CoordinatesList {
   std::vector<ModelPoint> models;
   /** Groups the count announced but the file does not hold (they read as "" at 0, 0). */
   std::uint64_t missingGroups = 0;
+  /** Positions in models ordered by longitude (points with a NaN longitude left out). */
+  std::vector<std::size_t> byLongitude;
+
+  /**
+   * Appends, in file order, the names of the models strictly inside the
+   * rectangle (every comparison strict; NaN never inside). Looks only at the
+   * models whose longitude lies in the rectangle's span.
+   */
+  void SelectInside(double west, double south, double east, double north, std::vector<std::string>& out) const;
 };
 
 /**
@@ -29,6 +38,9 @@ struct CoordinatesList {
  * not part of the line.
  */
 CoordinatesList ParseCoordinates(const std::string& text);
+
+/** Builds the longitude order of @p list. */
+void IndexByLongitude(CoordinatesList& list);
 
 /**
  * The parsed coordinates file at @p path, read again only when its path,
