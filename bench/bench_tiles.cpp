@@ -14,6 +14,7 @@
 #include "kml/engine.h"
 #include "platform/Image.h"
 #include "platform/detail/Codecs.h"
+#include "tiles/detail/CoordinatesFile.h"
 #include "tiles/detail/TextureReduction.h"
 #include "tiles/detail/ZipWriter.h"
 
@@ -21,6 +22,10 @@ class CBaseParserTestAccess {
  public:
   static bool CombineKml(CBaseParser& p, long level, std::vector<std::string> m, std::string t) {
     return p.CombineKml(level, std::move(m), std::move(t));
+  }
+  static bool SelectKml(CBaseParser& p, std::string path, long level, long row, long column,
+                        std::vector<std::string>* out) {
+    return p.SelectKml(std::move(path), CreateGeographicPyramid(), level, row, column, out);
   }
   static bool CreateNewKmz(CBaseParser& p, long level, std::vector<std::string> m, std::string t) {
     return p.CreateNewKmz(level, std::move(m), std::move(t));
@@ -179,6 +184,36 @@ void BM_ArchiveWriter(benchmark::State& state) {
 }
 // writer 0: libkml; 1 to 9: the in-memory writer deflating text at that zlib level.
 BENCHMARK(BM_ArchiveWriter)->ArgsProduct({{0, 6, 1}, {0, 1}})->ArgNames({"writer", "png"})->Unit(benchmark::kMillisecond);
+
+// Selection of one level-15 tile from a coordinates file of 100,000 models
+// spread over a city: arg 1 = the kept list is used, 0 = the file is parsed
+// again for every tile (as when it changes between tiles).
+void BM_SelectTile(benchmark::State& state) {
+  const std::string path = "/tmp/kmztile-bench-" + std::to_string(::getpid()) + "-coords.txt";
+  static bool written = false;
+  if (!written) {
+    std::string text = "100000\r\n";
+    char line[96];
+    for (int i = 0; i < 100000; ++i) {
+      std::snprintf(line, sizeof line, "%d.kmz\r\n%f \r\n%f \r\n", i, 116.0 + (i % 317) * 0.0031,
+                    39.5 + (i / 317) * 0.0031);
+      text += line;
+    }
+    kmztest::WriteFile(path, text);
+    written = true;
+  }
+  CBaseParser parser;
+  long row = 0, column = 0, r2 = 0, c2 = 0;
+  parser.TileIndex(116.5, 116.5, 39.9, 39.9, 15, CreateGeographicPyramid(), &row, &column, &r2, &c2);
+  std::vector<std::string> selected;
+  for (auto _ : state) {
+    if (state.range(0) == 0) kmztile::tiles::detail::ForgetCoordinates();
+    selected.clear();
+    CBaseParserTestAccess::SelectKml(parser, path, 15, row, column, &selected);
+  }
+  state.counters["selected"] = static_cast<double>(selected.size());
+}
+BENCHMARK(BM_SelectTile)->Arg(1)->Arg(0)->ArgNames({"kept"})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
