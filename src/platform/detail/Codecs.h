@@ -10,8 +10,9 @@
 namespace kmztile::platform::detail {
 
 /**
- * Decodes a JPEG with TurboJPEG. With @p reduction > 1 the smallest DCT scale
- * whose result is still at least 1/@p reduction of the stored size is used.
+ * Decodes a JPEG with TurboJPEG. With @p reduction >= 2 the smallest DCT scale
+ * (1/2, 1/4 or 1/8) whose result is still at least 1/@p reduction of the
+ * stored size is used.
  * @p fullWidth / @p fullHeight receive the stored size.
  */
 bool DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, Raster& out, long& fullWidth,

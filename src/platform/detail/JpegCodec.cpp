@@ -19,8 +19,8 @@ struct TjFree {
 };
 using TjBuffer = std::unique_ptr<unsigned char, TjFree>;
 
-// The smallest scale (at most 1/1) whose scaled size stays at or above
-// size / reduction in both directions.
+// The smallest of the scales 1/2, 1/4 and 1/8 whose scaled size stays at or
+// above size / reduction in both directions; 1/1 when none does.
 tjscalingfactor ChooseScale(int width, int height, double reduction) {
   tjscalingfactor best{1, 1};
   if (reduction <= 1.0) return best;
@@ -31,7 +31,8 @@ tjscalingfactor ChooseScale(int width, int height, double reduction) {
   const double minHeight = height / reduction;
   for (int i = 0; i < count; ++i) {
     const tjscalingfactor f = factors[i];
-    if (f.num > f.denom) continue;
+    // Only 1/2, 1/4 and 1/8: the other scales have no fast inverse DCT.
+    if (f.num != 1 || (f.denom != 2 && f.denom != 4 && f.denom != 8)) continue;
     if (TJSCALED(width, f) < minWidth || TJSCALED(height, f) < minHeight) continue;
     if (static_cast<long>(f.num) * best.denom < static_cast<long>(best.num) * f.denom) best = f;
   }
