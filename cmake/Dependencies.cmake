@@ -10,6 +10,10 @@ find_package(nlohmann_json REQUIRED)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# libtiffxx (in-memory TIFF streams) and stb_image (BMP, GIF and other formats
+# a texture of unstated format may hold) have no CMake configs.
+find_library(TIFFXX_LIBRARY NAMES tiffxx REQUIRED)
+find_library(STB_LIBRARY NAMES stb REQUIRED)
 
 # libkml's config exports no include directories; its headers live in the
 # default /usr/include and need Boost's headers. Link order matters.
@@ -17,4 +21,4 @@ add_library(kmztile_deps INTERFACE)
 target_link_libraries(kmztile_deps INTERFACE
   kmlengine kmldom kmlbase Boost::headers
   PkgConfig::MINIZIP ZLIB::ZLIB PROJ::proj PNG::PNG TIFF::TIFF
-  PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE nlohmann_json::nlohmann_json)
+  PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE ${TIFFXX_LIBRARY} ${STB_LIBRARY} nlohmann_json::nlohmann_json)

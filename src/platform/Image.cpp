@@ -1,0 +1,101 @@
+#include "platform/Image.h"
+
+#include <cstring>
+
+#include "platform/detail/Codecs.h"
+
+namespace kmztile::platform {
+namespace {
+
+bool StartsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) {
+  return size >= length && std::memcmp(data, magic, length) == 0;
+}
+
+bool IsJpeg(const unsigned char* d, std::size_t n) { return StartsWith(d, n, "\xFF\xD8\xFF", 3); }
+bool IsPng(const unsigned char* d, std::size_t n) { return StartsWith(d, n, "\x89PNG\r\n\x1A\n", 8); }
+bool IsTiff(const unsigned char* d, std::size_t n) {
+  return StartsWith(d, n, "II*\0", 4) || StartsWith(d, n, "MM\0*", 4) || StartsWith(d, n, "II+\0", 4) ||
+         StartsWith(d, n, "MM\0+", 4);
+}
+
+// Nearest-pixel scaling of a whole raster: each target pixel takes the
+// source pixel under its centre.
+detail::Raster Nearest(const detail::Raster& src, long width, long height) {
+  detail::Raster dst;
+  dst.width = width;
+  dst.height = height;
+  dst.channels = src.channels;
+  const std::size_t c = static_cast<std::size_t>(src.channels);
+  dst.pixels.resize(static_cast<std::size_t>(width) * height * c);
+  std::vector<std::size_t> columns(static_cast<std::size_t>(width));
+  for (long x = 0; x < width; ++x)
+    columns[x] = static_cast<std::size_t>((static_cast<double>(x) + 0.5) * src.width / width) * c;
+  std::uint8_t* out = dst.pixels.data();
+  for (long y = 0; y < height; ++y) {
+    const long sy = static_cast<long>((static_cast<double>(y) + 0.5) * src.height / height);
+    const std::uint8_t* row = src.pixels.data() + static_cast<std::size_t>(sy) * src.width * c;
+    for (long x = 0; x < width; ++x, out += c) std::memcpy(out, row + columns[x], c);
+  }
+  return dst;
+}
+
+}  // namespace
+
+Image::Image(int format) : format_(format) {}
+
+Image::Image(const void* data, std::size_t size, int format, double reduction) : format_(format) {
+  if (data && size > 0) Decode(static_cast<const unsigned char*>(data), size, format, reduction);
+}
+
+void Image::Decode(const unsigned char* data, std::size_t size, int format, double reduction) {
+  if (format == kImageUnknown) {
+    format = IsJpeg(data, size) ? kImageJpeg : IsPng(data, size) ? kImagePng : IsTiff(data, size) ? kImageTiff : -1;
+  }
+  detail::Raster raster;
+  long fullWidth = 0, fullHeight = 0;
+  bool ok = false;
+  switch (format) {
+    case kImageJpeg: ok = detail::DecodeJpeg(data, size, reduction, raster, fullWidth, fullHeight); break;
+    case kImagePng: ok = detail::DecodePng(data, size, raster); break;
+    case kImageTiff: ok = detail::DecodeTiff(data, size, raster); break;
+    case -1: ok = detail::DecodeOther(data, size, raster); break;
+    default: break;
+  }
+  if (!ok) return;
+  if (fullWidth == 0) {
+    fullWidth = raster.width;
+    fullHeight = raster.height;
+  }
+  width_ = fullWidth;
+  height_ = fullHeight;
+  channels_ = raster.channels;
+  raster_ = std::move(raster);
+}
+
+bool Image::Resample(long width, long height, int /*mode*/) {
+  if (!IsValid() || width < 1 || height < 1) return false;
+  if (width != raster_.width || height != raster_.height) raster_ = Nearest(raster_, width, height);
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+bool Image::Encode(std::string& out, int format) const {
+  if (!IsValid()) return false;
+  // A reduced decode that was never resampled is brought back to its size first.
+  detail::Raster scaled;
+  const detail::Raster* source = &raster_;
+  if (!PixelsMatchSize()) {
+    scaled = Nearest(raster_, width_, height_);
+    source = &scaled;
+  }
+  switch (format) {
+    case kImageUnknown:
+    case kImageJpeg: return detail::EncodeJpeg(*source, kJpegQuality, out);
+    case kImagePng: return detail::EncodePng(*source, kPngCompressionLevel, out);
+    case kImageTiff: return detail::EncodeTiff(*source, out);
+    default: return false;
+  }
+}
+
+}  // namespace kmztile::platform

@@ -1,0 +1,33 @@
+// The tile driver: selection, combination, KMZ writing and reading the
+// finished KMZ back for the host.
+#include <cstdio>
+
+#include "BaseParser.h"
+#include "platform/KmlFiles.h"
+#include "tiles/detail/TileNames.h"
+
+bool CBaseParser::CreateTile(IPyramidPtr pyramid, long level, long row, long column, std::string* kmz) {
+  // A level without a level folder (number outside 0 to 9) cannot be built.
+  if (!kmz || !kmztile::tiles::detail::LevelFolderNumber(m_maxLevel, level)) return false;
+  std::vector<std::string> models;
+  if (!SelectKml(m_coordsFile, std::move(pyramid), level, row, column, &models)) return false;
+  m_lastTileModelCount = static_cast<int>(models.size());
+  if (models.empty()) {
+    kmz->clear();
+    return true;
+  }
+  char name[72];
+  std::snprintf(name, sizeof name, "%ld-%ld-%ld", level, row, column);
+  const std::string tileName = name;
+  if (!CombineKml(level, models, tileName)) return false;
+  if (!CreateNewKmz(level, models, tileName)) return false;
+  return GetLastKmz(level, tileName, kmz);
+}
+
+bool CBaseParser::GetLastKmz(long level, std::string tileName, std::string* kmz) {
+  if (m_workFolder.empty() || tileName.empty() || !kmz) return false;
+  const auto number = kmztile::tiles::detail::LevelFolderNumber(m_maxLevel, level);
+  if (!number) return false;
+  const std::string path = kmztile::tiles::detail::LevelFolder(m_workFolder, *number) + "\\" + tileName + ".kmz";
+  return kmztile::platform::KmlReadFileToString(path, kmz);
+}

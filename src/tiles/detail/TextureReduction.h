@@ -1,0 +1,32 @@
+#pragma once
+// Reducing one texture of a model package to the detail of a tile level.
+#include <string>
+
+namespace kmztile::tiles::detail {
+
+/** What texture reduction did with an entry. */
+enum class TextureOutcome {
+  /** The bytes are unchanged (the reduced image could not be encoded). */
+  Kept,
+  /** The bytes now hold the reduced, re-encoded image. */
+  Reduced,
+  /** The entry is left out of the tile: not a decodable image, or below 8 by 8 pixels at this level. */
+  Dropped,
+};
+
+/**
+ * The image format code of an entry by the last three characters of its
+ * path: "jpg"/"JPG" 3, "png"/"PNG" 4, "tif"/"TIF" 6, anything else 0.
+ */
+int TextureFormatOf(const std::string& path);
+
+/**
+ * Reduces the texture @p data of entry @p path for level folder number
+ * @p levelFolder (above 0) and reduction base @p base: the size is divided by
+ * base^levelFolder (single precision, truncated), the image resampled to it
+ * with the nearest pixel and encoded again (format 0 as JPEG). A size that
+ * truncates to 0 in one direction keeps 1 pixel there.
+ */
+TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base);
+
+}  // namespace kmztile::tiles::detail

@@ -1,0 +1,43 @@
+#pragma once
+// Builds a zip archive in memory with minizip, entry by entry, in the layout
+// libkml's KMZ writer produces (local headers, a central directory, zero
+// timestamps, no extra fields), but with a per-entry choice between deflate
+// and store so that already-compressed images are not deflated again.
+#include <memory>
+#include <string>
+
+namespace kmztile::tiles::detail {
+
+/** An archive being written into memory. */
+class ZipWriter {
+ public:
+  /** Starts an empty archive. */
+  ZipWriter();
+  ~ZipWriter();
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  /**
+   * True for the names libkml's KMZ writer refuses: those beginning with
+   * "/", "\" or "..".
+   */
+  static bool IsRefusedName(const std::string& name);
+
+  /**
+   * Appends one entry: stored when @p compress is false, deflated at
+   * @p level otherwise. @return false for a refused name or a write failure.
+   */
+  bool Add(const std::string& name, const std::string& data, bool compress, int level = 6);
+
+  /** Writes the central directory and hands over the archive bytes. @return false when writing failed. */
+  bool Finish(std::string& out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+/** True when @p data already holds compressed image bytes (JPEG, PNG or GIF). */
+bool IsCompressedImage(const std::string& data);
+
+}  // namespace kmztile::tiles::detail

@@ -1,0 +1,58 @@
+// kmztile tile WORKDIR LEVEL ROW COL -o FILE [--coords FILE]: builds one tile
+// of the geographic pyramid from an imported working folder.
+#include <fstream>
+#include <iostream>
+
+#include "BaseParser.h"
+#include "Command.h"
+
+namespace {
+
+struct TileOptions {
+  std::string workFolder;
+  long level = 0, row = 0, column = 0;
+  std::string output;
+  std::string coords;
+};
+
+int RunTile(const TileOptions& opt) {
+  CBaseParser parser;
+  const std::string coords = opt.coords.empty() ? opt.workFolder + "/coords.txt" : opt.coords;
+  parser.SetRequireFile(opt.workFolder, "", coords);
+  std::string kmz;
+  if (!parser.CreateTile(CreateGeographicPyramid(), opt.level, opt.row, opt.column, &kmz)) {
+    std::cerr << "kmztile tile: cannot build tile " << opt.level << "-" << opt.row << "-" << opt.column << " of "
+              << opt.workFolder << ": the tile is outside the pyramid, its level has no level folder, "
+              << "the coordinates file " << coords << " cannot be read, or a model's files are missing or damaged\n";
+    return kmztool::kFailed;
+  }
+  if (kmz.empty()) {
+    std::cout << "tile " << opt.level << "-" << opt.row << "-" << opt.column << " holds no model; " << opt.output
+              << " not written\n";
+    return kmztool::kOk;
+  }
+  std::ofstream out(opt.output, std::ios::binary | std::ios::trunc);
+  out.write(kmz.data(), static_cast<std::streamsize>(kmz.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "kmztile tile: cannot write " << opt.output << "\n";
+    return kmztool::kFailed;
+  }
+  std::cout << "tile " << opt.level << "-" << opt.row << "-" << opt.column << ": " << parser.GetLastTileModelCount()
+            << " model(s), " << kmz.size() << " bytes written to " << opt.output << "\n";
+  return kmztool::kOk;
+}
+
+const kmztool::CommandRegistrar kRegisterTile("tile", [](CLI::App& app, int& exitCode) {
+  auto opt = std::make_shared<TileOptions>();
+  CLI::App* cmd = app.add_subcommand("tile", "Build one tile KMZ of the geographic pyramid from an imported folder");
+  cmd->add_option("workdir", opt->workFolder, "Working folder holding the packages and level folders")->required();
+  cmd->add_option("level", opt->level, "Pyramid level")->required();
+  cmd->add_option("row", opt->row, "Tile row")->required();
+  cmd->add_option("column", opt->column, "Tile column")->required();
+  cmd->add_option("-o,--output", opt->output, "File to write the tile KMZ to")->required();
+  cmd->add_option("--coords", opt->coords, "Coordinates file (default WORKDIR/coords.txt)");
+  cmd->callback([opt, &exitCode] { exitCode = RunTile(*opt); });
+});
+
+}  // namespace
