@@ -141,7 +141,7 @@ bool ParseTileset(const std::string& text, Tileset& tileset, std::string& error)
 bool MergeTilesets(const std::vector<Tileset>& parts, Tileset& merged, std::string& error) {
   Tileset result;
   if (!parts.empty()) result.settings = parts.front().settings;
-  result.settings.erase("shard");
+  if (result.settings.is_object()) result.settings.erase("shard");
   std::map<TileKey, TileRecord> byKey;
   for (const Tileset& part : parts) {
     for (const TileRecord& t : part.tiles) {
