@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "TileSamples.h"
+#include "build/Shard.h"
+#include "build/Tileset.h"
+
+using kmztool::build::MergeTilesets;
+using kmztool::build::ParseTileset;
+using kmztool::build::TileRecord;
+using kmztool::build::Tileset;
+using kmztool::build::TilesetJson;
+
+namespace {
+
+Tileset CityTileset() {
+  Tileset t;
+  t.settings = {{"source", "samples/city"}, {"levels", {15, 18}}, {"crs", "EPSG:4527"}, {"shard", "1/1"}};
+  t.tiles = buildtest::CityTiles();
+  return t;
+}
+
+std::vector<TileRecord> SortedTiles(std::vector<TileRecord> tiles) {
+  std::sort(tiles.begin(), tiles.end(), [](const TileRecord& a, const TileRecord& b) { return a.key < b.key; });
+  return tiles;
+}
+
+TEST(Tileset, RoundTripsEveryFieldExactlyAndSortsTiles) {
+  const Tileset original = CityTileset();
+  const std::string text = TilesetJson(original);
+  Tileset back;
+  std::string error;
+  ASSERT_TRUE(ParseTileset(text, back, error)) << error;
+  EXPECT_EQ(back.tiles, SortedTiles(original.tiles));  // bounds compare exactly: doubles survive the text
+  EXPECT_EQ(back.settings, original.settings);
+  // Order of the input does not change the file: equal tile sets give equal bytes.
+  Tileset shuffled = original;
+  std::reverse(shuffled.tiles.begin(), shuffled.tiles.end());
+  EXPECT_EQ(TilesetJson(shuffled), text);
+}
+
+TEST(Tileset, ListsPathsAndPerLevelTotals) {
+  const nlohmann::json j = nlohmann::json::parse(TilesetJson(CityTileset()));
+  EXPECT_EQ(j["format"], "kmztile-tileset");
+  ASSERT_EQ(j["levels"].size(), 3u);  // 15, 16, 18
+  EXPECT_EQ(j["levels"][0], (nlohmann::json{{"level", 15}, {"tiles", 2}, {"models", 7}, {"bytes", 13000}}));
+  EXPECT_EQ(j["levels"][2]["level"], 18);
+  EXPECT_EQ(j["levels"][2]["models"], 7);
+  EXPECT_EQ(j["tiles"][0]["path"], "tiles/15/4559/26978.kmz");
+  EXPECT_EQ(j["tiles"].size(), 9u);
+}
+
+TEST(Tileset, EmptyTilesetIsValidJsonAndReadsBack) {
+  Tileset empty;
+  Tileset back;
+  std::string error;
+  ASSERT_TRUE(ParseTileset(TilesetJson(empty), back, error)) << error;
+  EXPECT_TRUE(back.tiles.empty());
+}
+
+TEST(Tileset, RefusesTextThatIsNotAWellFormedTileset) {
+  const std::string good = TilesetJson(CityTileset());
+  auto refuse = [](const std::string& text) {
+    Tileset t;
+    std::string error;
+    EXPECT_FALSE(ParseTileset(text, t, error)) << text.substr(0, 80);
+    EXPECT_FALSE(error.empty());
+  };
+  refuse("");
+  refuse("[1,2]");
+  refuse(good.substr(0, good.size() / 2));  // truncated file of an interrupted run
+  refuse(R"({"format":"other","version":1,"tiles":[]})");
+  refuse(R"({"format":"kmztile-tileset","version":2,"tiles":[]})");
+  refuse(R"({"format":"kmztile-tileset","version":1})");
+  const std::string tile =
+      R"({"format":"kmztile-tileset","version":1,"tiles":[{"level":15,"row":1,"column":2,"models":1,"bytes":10,)";
+  refuse(tile + R"("bounds":{"west":1,"south":0,"east":0,"north":1}}]})");    // inverted
+  refuse(tile + R"("bounds":{"west":0,"south":0,"east":1}}]})");             // missing north
+  refuse(tile + R"("bounds":"x"}]})");
+  refuse(R"({"format":"kmztile-tileset","version":1,"tiles":[{"level":-1,"row":1,"column":2,"models":1,"bytes":1,"bounds":{"west":0,"south":0,"east":1,"north":1}}]})");
+  refuse(R"({"format":"kmztile-tileset","version":1,"tiles":[{"level":15,"row":1.5,"column":2,"models":1,"bytes":1,"bounds":{"west":0,"south":0,"east":1,"north":1}}]})");
+}
+
+TEST(Tileset, MergingShardsGivesTheFullRun) {
+  const Tileset full = CityTileset();
+  std::vector<Tileset> parts(3);
+  for (unsigned k = 1; k <= 3; ++k) {
+    parts[k - 1].settings = full.settings;
+    parts[k - 1].settings["shard"] = std::to_string(k) + "/3";
+    for (const TileRecord& t : full.tiles)
+      if (kmztool::build::ShardOf(t.key, 3) == k) parts[k - 1].tiles.push_back(t);
+  }
+  Tileset merged;
+  std::string error;
+  ASSERT_TRUE(MergeTilesets(parts, merged, error)) << error;
+  Tileset expected = full;
+  expected.settings.erase("shard");
+  EXPECT_EQ(TilesetJson(merged), TilesetJson(expected));
+}
+
+TEST(Tileset, MergeAcceptsRepeatsButRefusesDisagreement) {
+  const Tileset full = CityTileset();
+  Tileset merged;
+  std::string error;
+  EXPECT_TRUE(MergeTilesets({full, full}, merged, error));  // a shard listed twice is harmless
+  EXPECT_EQ(merged.tiles.size(), full.tiles.size());
+  Tileset other = full;
+  other.tiles[3].bytes += 1;
+  EXPECT_FALSE(MergeTilesets({full, other}, merged, error));
+  EXPECT_NE(error.find("tiles/16/9118/53957.kmz"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+// The progress line a build keeps on standard error while tiles are built:
+// tiles done of total, rate and time left, redrawn in place. Shown only when
+// standard error is a terminal, so logs and pipes stay clean.
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace kmztool::build {
+
+/**
+ * "tiles 120/526 (22.8%)  35.2 tiles/s  0:11 left". Before any tile is done,
+ * or without elapsed time, rate and time left are left out; time left is
+ * given as h:mm:ss from an hour on.
+ */
+std::string FormatProgress(std::size_t done, std::size_t total, double elapsedSeconds);
+
+/** True when standard error is a terminal. */
+bool StderrIsTerminal();
+
+/** A throttled, in-place progress line. */
+class ProgressLine {
+ public:
+  /** Seconds since some fixed start; replaceable for tests. */
+  using Clock = std::function<double()>;
+
+  /**
+   * @param out where the line goes (standard error in the command)
+   * @param enabled false draws nothing at all (not a terminal, --quiet)
+   * @param total number of tiles of the run
+   * @param clock defaults to a steady clock
+   */
+  ProgressLine(std::ostream& out, bool enabled, std::size_t total, Clock clock = {});
+
+  /** Counts @p tiles more done; redraws at most ten times a second, and always at the last tile. */
+  void Advance(std::size_t tiles = 1);
+
+  /** Tiles counted so far. */
+  std::size_t Done() const { return done_; }
+
+  /** Erases the line (when one was drawn) so the summary starts on a clean line. */
+  void Finish();
+
+ private:
+  void Draw(double now);
+
+  std::ostream& out_;
+  bool enabled_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+  Clock clock_;
+  double start_ = 0;
+  double lastDraw_ = -1;
+  std::size_t lastWidth_ = 0;
+};
+
+}  // namespace kmztool::build

@@ -1,0 +1,161 @@
+#include "build/Tileset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <ostream>
+#include <sstream>
+
+namespace kmztool::build {
+
+namespace {
+
+constexpr const char* kFormat = "kmztile-tileset";
+constexpr int kVersion = 1;
+
+std::vector<TileRecord> Sorted(std::vector<TileRecord> tiles) {
+  std::sort(tiles.begin(), tiles.end(), [](const TileRecord& a, const TileRecord& b) { return a.key < b.key; });
+  return tiles;
+}
+
+nlohmann::json TileJson(const TileRecord& t) {
+  nlohmann::json j = nlohmann::json::object();
+  j["level"] = t.key.level;
+  j["row"] = t.key.row;
+  j["column"] = t.key.column;
+  j["path"] = TilePath(t.key);
+  j["bounds"] = {{"west", t.west}, {"south", t.south}, {"east", t.east}, {"north", t.north}};
+  j["models"] = t.models;
+  j["bytes"] = t.bytes;
+  return j;
+}
+
+bool ReadTile(const nlohmann::json& j, TileRecord& t, std::string& error) {
+  if (!j.is_object()) {
+    error = "a tile is not an object";
+    return false;
+  }
+  const char* integers[] = {"level", "row", "column", "models", "bytes"};
+  for (const char* name : integers) {
+    if (!j.contains(name) || !j[name].is_number_integer() || j[name].get<long long>() < 0) {
+      error = std::string("a tile has no valid \"") + name + "\"";
+      return false;
+    }
+  }
+  t.key.level = j["level"].get<long>();
+  t.key.row = j["row"].get<long>();
+  t.key.column = j["column"].get<long>();
+  t.models = j["models"].get<long>();
+  t.bytes = j["bytes"].get<std::uint64_t>();
+  const std::string where = " of tile " + TilePath(t.key);
+  if (!j.contains("bounds") || !j["bounds"].is_object()) {
+    error = "no bounds" + where;
+    return false;
+  }
+  const nlohmann::json& b = j["bounds"];
+  double* fields[] = {&t.west, &t.south, &t.east, &t.north};
+  const char* names[] = {"west", "south", "east", "north"};
+  for (int i = 0; i < 4; ++i) {
+    if (!b.contains(names[i]) || !b[names[i]].is_number()) {
+      error = std::string("no \"") + names[i] + "\" bound" + where;
+      return false;
+    }
+    *fields[i] = b[names[i]].get<double>();
+  }
+  if (!(t.west < t.east) || !(t.south < t.north)) {
+    error = "empty or inverted bounds" + where;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void WriteTilesetJson(std::ostream& out, const Tileset& tileset) {
+  const std::vector<TileRecord> tiles = Sorted(tileset.tiles);
+  struct Totals {
+    long tiles = 0;
+    long models = 0;
+    std::uint64_t bytes = 0;
+  };
+  std::map<long, Totals> levels;
+  for (const TileRecord& t : tiles) {
+    Totals& totals = levels[t.key.level];
+    ++totals.tiles;
+    totals.models += t.models;
+    totals.bytes += t.bytes;
+  }
+  out << "{\n  \"format\": \"" << kFormat << "\",\n  \"version\": " << kVersion << ",\n  \"settings\": "
+      << tileset.settings.dump() << ",\n  \"levels\": [";
+  bool first = true;
+  for (const auto& [level, totals] : levels) {
+    const nlohmann::json j = {{"level", level}, {"tiles", totals.tiles}, {"models", totals.models}, {"bytes", totals.bytes}};
+    out << (first ? "\n    " : ",\n    ") << j.dump();
+    first = false;
+  }
+  out << (levels.empty() ? "],\n" : "\n  ],\n") << "  \"tiles\": [";
+  first = true;
+  for (const TileRecord& t : tiles) {
+    out << (first ? "\n    " : ",\n    ") << TileJson(t).dump();
+    first = false;
+  }
+  out << (tiles.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
+std::string TilesetJson(const Tileset& tileset) {
+  std::ostringstream out;
+  WriteTilesetJson(out, tileset);
+  return out.str();
+}
+
+bool ParseTileset(const std::string& text, Tileset& tileset, std::string& error) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = "not JSON";
+    return false;
+  }
+  if (!j.contains("format") || j["format"] != kFormat) {
+    error = "not a tileset (\"format\" is not \"" + std::string(kFormat) + "\")";
+    return false;
+  }
+  if (!j.contains("version") || j["version"] != kVersion) {
+    error = "unsupported tileset version";
+    return false;
+  }
+  if (!j.contains("tiles") || !j["tiles"].is_array()) {
+    error = "no tile list";
+    return false;
+  }
+  Tileset result;
+  if (j.contains("settings") && j["settings"].is_object()) result.settings = j["settings"];
+  result.tiles.reserve(j["tiles"].size());
+  for (const nlohmann::json& item : j["tiles"]) {
+    TileRecord t;
+    if (!ReadTile(item, t, error)) return false;
+    result.tiles.push_back(t);
+  }
+  tileset = std::move(result);
+  return true;
+}
+
+bool MergeTilesets(const std::vector<Tileset>& parts, Tileset& merged, std::string& error) {
+  Tileset result;
+  if (!parts.empty()) result.settings = parts.front().settings;
+  if (result.settings.is_object()) result.settings.erase("shard");
+  std::map<TileKey, TileRecord> byKey;
+  for (const Tileset& part : parts) {
+    for (const TileRecord& t : part.tiles) {
+      const auto [it, inserted] = byKey.emplace(t.key, t);
+      if (!inserted && !(it->second == t)) {
+        error = "tile " + TilePath(t.key) + " appears twice with different contents";
+        return false;
+      }
+    }
+  }
+  result.tiles.reserve(byKey.size());
+  for (const auto& [key, t] : byKey) result.tiles.push_back(t);
+  merged = std::move(result);
+  return true;
+}
+
+}  // namespace kmztool::build
