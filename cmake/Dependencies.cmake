@@ -3,6 +3,7 @@ find_package(PkgConfig REQUIRED)
 find_package(Boost REQUIRED)
 find_package(LibKML CONFIG REQUIRED)
 find_package(ZLIB REQUIRED)
+find_package(EXPAT REQUIRED)
 find_package(PROJ CONFIG REQUIRED)
 find_package(PNG REQUIRED)
 find_package(TIFF REQUIRED)
@@ -15,5 +16,5 @@ pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 add_library(kmztile_deps INTERFACE)
 target_link_libraries(kmztile_deps INTERFACE
   kmlengine kmldom kmlbase Boost::headers
-  PkgConfig::MINIZIP ZLIB::ZLIB PROJ::proj PNG::PNG TIFF::TIFF
+  PkgConfig::MINIZIP ZLIB::ZLIB EXPAT::EXPAT PROJ::proj PNG::PNG TIFF::TIFF
   PkgConfig::TURBOJPEG nlohmann_json::nlohmann_json)
