@@ -13,7 +13,7 @@ bool CBaseParser::ReadOneKmzData(long* handle, std::string& name, std::string& d
   if (!handles::LeaseArchiveHandle(handle, lease)) return false;
   // Directory-tolerant: only a directory name may fail without failing the
   // call, so a host can tell a missing or damaged model from a read one.
-  return kmztile::reading::ReadEntryTolerant(*lease.index, name, data);
+  return kmztile::reading::ReadEntryTolerant(lease.index(), name, data);
 }
 
 bool CBaseParser::ReadTextureToList(long* handle, std::vector<std::string> names, std::vector<std::string>& contents) {
@@ -21,7 +21,7 @@ bool CBaseParser::ReadTextureToList(long* handle, std::vector<std::string> names
   if (!handles::LeaseArchiveHandle(handle, lease)) return false;
   contents.resize(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!kmztile::reading::ReadEntryTolerant(*lease.index, names[i], contents[i])) return false;
+    if (!kmztile::reading::ReadEntryTolerant(lease.index(), names[i], contents[i])) return false;
   }
   return true;
 }

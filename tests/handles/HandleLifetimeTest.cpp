@@ -2,6 +2,8 @@
 // closed exactly once, and the archive object and its memory gone after.
 #include <malloc.h>
 
+#include <thread>
+
 #include "HandleTestSupport.h"
 #include "TestSupport.h"
 #include "reading/detail/ArchiveHandles.h"
@@ -116,6 +118,27 @@ TEST(ArchiveHandle, OverwritesTheHostVariableWithoutClosingItsOldHandle) {
 }
 
 using ArchiveHandleFile = kmztest::TempDirTest;
+
+TEST(ArchiveHandle, OverlappingReadsOnOneHandleStayConsistent) {
+  LazyArchive a(SmallArchive());
+  ASSERT_TRUE(a.opened);
+  std::vector<std::thread> threads;
+  std::vector<int> good(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; ++i) {
+        std::string data;
+        std::vector<std::string> contents;
+        if (a.Read("m.dae", data) && data == "<m/>" &&
+            CBaseParser::ReadTextureToList(a.handle, {"t.jpg"}, contents) && contents[0] == "T")
+          ++good[t];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(good, std::vector<int>(4, 500));
+  EXPECT_EQ(a.RefCount(), 1) << "every temporary reference was dropped";
+}
 
 TEST_F(ArchiveHandleFile, OpenedFromAFileHoldsNoDescriptor) {
   const std::string path = Path("tile.kmz");

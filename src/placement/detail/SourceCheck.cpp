@@ -1,6 +1,7 @@
 #include "placement/detail/SourceCheck.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <set>

@@ -39,24 +39,27 @@ bool LeaseArchiveHandle(const long* handle, HandleLease& lease) {
   std::lock_guard<std::mutex> lock(r.mutex);
   const auto it = r.open.find(handle);
   if (it == r.open.end()) return false;
-  lease.archive = it->second.archive;
-  lease.index = it->second.index;
+  lease.archive_ = it->second.archive;
+  lease.index_ = it->second.index;
   return true;
+}
+
+HandleLease::~HandleLease() {
+  if (!archive_) return;
+  std::lock_guard<std::mutex> lock(TheRegistry().mutex);
+  archive_.reset();
 }
 
 bool CloseArchiveHandle(const long* handle) {
   if (!handle) return false;
-  kmlengine::KmzFilePtr last;
-  {
-    Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    const auto it = r.open.find(handle);
-    if (it == r.open.end()) return false;
-    last = it->second.archive;   // temporary reference
-    it->second.archive->release();  // plain decrement of the handle's reference: never deletes
-    r.open.erase(it);
-  }
-  if (last->get_ref_count() == 1) TheRegistry().destroyed.fetch_add(1);
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  const auto it = r.open.find(handle);
+  if (it == r.open.end()) return false;
+  kmlengine::KmzFilePtr last(it->second.archive);  // temporary reference
+  it->second.archive->release();                   // the handle's reference: a plain decrement, never deletes
+  r.open.erase(it);
+  if (last->get_ref_count() == 1) r.destroyed.fetch_add(1);
   last.reset();  // the normal release: destroys the archive at count 0
   return true;
 }

@@ -6,7 +6,10 @@
 // was opened; a small process-wide registry, keyed by the archive object's
 // address, keeps that index alive beside the archive until the handle is
 // closed. Looking a handle up in the registry before touching it also turns
-// a null, closed or foreign handle into a plain failure.
+// a null, closed or foreign handle into a plain failure. The archive's
+// reference count is changed only under the registry's lock, so reads on one
+// handle may even overlap in time; closing while reads run is safe too (the
+// last lease destroys the archive).
 #include <memory>
 
 #include "kml/engine.h"
@@ -14,12 +17,26 @@
 
 namespace kmztile::reading::detail {
 
-/** A temporary reference on an open handle's archive and its entry index. */
-struct HandleLease {
-  /** The archive object; holding it keeps the object alive for the call. */
-  kmlengine::KmzFilePtr archive;
+/**
+ * A temporary reference on an open handle's archive and its entry index.
+ * The archive's reference count is a plain counter, so it is raised and
+ * lowered only under the registry's lock, also when the lease ends.
+ */
+class HandleLease {
+ public:
+  HandleLease() = default;
+  HandleLease(const HandleLease&) = delete;
+  HandleLease& operator=(const HandleLease&) = delete;
+  /** Drops the temporary reference. */
+  ~HandleLease();
+
   /** The archive's checked directory and bytes, used for every entry read. */
-  std::shared_ptr<const ArchiveIndex> index;
+  const ArchiveIndex& index() const { return *index_; }
+
+ private:
+  friend bool LeaseArchiveHandle(const long* handle, HandleLease& lease);
+  kmlengine::KmzFilePtr archive_;  // keeps the archive object alive for the call
+  std::shared_ptr<const ArchiveIndex> index_;
 };
 
 /**
