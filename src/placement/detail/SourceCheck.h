@@ -41,6 +41,7 @@ struct SourceModel {
   std::string name;
   /** True when the location text holds two numbers. */
   bool hasLocation = false;
+  /** Line 1 and line 2 of the location text (valid when hasLocation). */
   double x = 0, y = 0;
   /** True when x and y look like grid coordinates (x > 180 and y > 90), converted at build time. */
   bool grid = false;
