@@ -3,6 +3,7 @@ find_package(PkgConfig REQUIRED)
 find_package(Boost REQUIRED)
 find_package(LibKML CONFIG REQUIRED)
 find_package(ZLIB REQUIRED)
+find_package(EXPAT REQUIRED)
 find_package(PROJ CONFIG REQUIRED)
 find_package(PNG REQUIRED)
 find_package(TIFF REQUIRED)
@@ -20,5 +21,5 @@ find_library(STB_LIBRARY NAMES stb REQUIRED)
 add_library(kmztile_deps INTERFACE)
 target_link_libraries(kmztile_deps INTERFACE
   kmlengine kmldom kmlbase Boost::headers
-  PkgConfig::MINIZIP ZLIB::ZLIB PROJ::proj PNG::PNG TIFF::TIFF
+  PkgConfig::MINIZIP ZLIB::ZLIB EXPAT::EXPAT PROJ::proj PNG::PNG TIFF::TIFF
   PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE ${TIFFXX_LIBRARY} ${STB_LIBRARY} nlohmann_json::nlohmann_json)

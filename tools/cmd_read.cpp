@@ -1,4 +1,6 @@
-// kmztile read FILE.kmz [--json] [--lazy]: the entries of a KMZ and the models it places.
+// kmztile read FILE.kmz [--json] [--lazy]: the entries of a KMZ and the models it places;
+// with --lazy, each model and its textures read one by one through an archive handle.
+#include <cstdio>
 #include <iostream>
 #include <iterator>
 
@@ -12,7 +14,95 @@ namespace {
 struct ReadOptions {
   std::string file;
   bool json = false;
+  bool lazy = false;
 };
+
+std::string SourceName(const ReadOptions& opt) { return opt.file == "-" ? "standard input" : opt.file; }
+
+// Closes an archive handle on every exit path of the lazy read.
+struct HandleCloser {
+  long* handle = nullptr;
+  ~HandleCloser() {
+    if (!handle) return;
+    std::string unused;
+    CBaseParser::ReadOneKmzData(handle, unused, unused, true);
+  }
+};
+
+// One model read through the handle: its file and its textures.
+struct LazyModel {
+  std::string name;
+  std::size_t bytes = 0;
+  std::vector<std::string> textures;
+  std::vector<std::size_t> textureBytes;
+  const LonLatID* location = nullptr;
+};
+
+// --lazy: lists the models with ReadKmzToListEx, then reads each model and
+// its textures one by one through the archive handle.
+int RunLazyRead(const ReadOptions& opt, const std::string& source) {
+  std::map<std::string, std::vector<std::string>> textures;
+  std::map<std::string, LonLatID> locations;
+  HandleCloser closer;
+  if (!CBaseParser::ReadKmzToListEx(source, textures, locations, closer.handle)) {
+    std::cerr << "kmztile read: cannot open " << SourceName(opt) << ": not a readable, well-formed KMZ archive\n";
+    return kmztool::kFailed;
+  }
+  std::vector<LazyModel> models;
+  for (const auto& [modelName, textureNames] : textures) {
+    LazyModel model;
+    model.name = modelName;
+    std::string name = modelName;
+    std::string data;
+    if (!CBaseParser::ReadOneKmzData(closer.handle, name, data, false)) {
+      std::cerr << "kmztile read: " << SourceName(opt) << ": cannot read model entry \"" << modelName
+                << "\" (empty or damaged)\n";
+      return kmztool::kFailed;
+    }
+    model.bytes = data.size();
+    std::vector<std::string> contents;
+    if (!CBaseParser::ReadTextureToList(closer.handle, textureNames, contents)) {
+      std::cerr << "kmztile read: " << SourceName(opt) << ": cannot read a texture of \"" << modelName
+                << "\" (an entry is empty or damaged)\n";
+      return kmztool::kFailed;
+    }
+    model.textures = textureNames;
+    for (const auto& c : contents) model.textureBytes.push_back(c.size());
+    const auto located = locations.find(modelName);
+    if (located != locations.end()) model.location = &located->second;
+    models.push_back(std::move(model));
+  }
+  if (opt.json) {
+    nlohmann::json out;
+    out["models"] = nlohmann::json::array();
+    for (const auto& m : models) {
+      nlohmann::json j{{"name", m.name}, {"bytes", m.bytes}, {"textures", nlohmann::json::array()}};
+      for (size_t i = 0; i < m.textures.size(); ++i)
+        j["textures"].push_back({{"name", m.textures[i]}, {"bytes", m.textureBytes[i]}});
+      j["location"] = m.location ? nlohmann::json{{"lon", m.location->Lon}, {"lat", m.location->Lat}, {"id", m.location->ID}}
+                                 : nlohmann::json(nullptr);
+      out["models"].push_back(std::move(j));
+    }
+    out["locations"] = nlohmann::json::array();
+    for (const auto& [href, loc] : locations)
+      out["locations"].push_back({{"href", href}, {"lon", loc.Lon}, {"lat", loc.Lat}, {"id", loc.ID}});
+    std::cout << out.dump(2) << "\n";
+    return kmztool::kOk;
+  }
+  std::cout << "models: " << models.size() << "\n";
+  for (const auto& m : models) {
+    std::cout << "  " << m.bytes << "\t" << m.name;
+    if (m.location) {
+      char line[128];
+      std::snprintf(line, sizeof line, "\t%.8f\t%.8f\t%ld", m.location->Lon, m.location->Lat, m.location->ID);
+      std::cout << line;
+    }
+    std::cout << "\n";
+    for (size_t i = 0; i < m.textures.size(); ++i)
+      std::cout << "    " << m.textureBytes[i] << "\t" << m.textures[i] << "\n";
+  }
+  return kmztool::kOk;
+}
 
 int RunRead(const ReadOptions& opt) {
   std::string source = opt.file;
@@ -23,11 +113,12 @@ int RunRead(const ReadOptions& opt) {
       return kmztool::kFailed;
     }
   }
+  if (opt.lazy) return RunLazyRead(opt, source);
   std::vector<std::string> names;
   std::vector<std::string> contents;
   std::map<std::string, LonLatID> locations;
   if (!CBaseParser::ReadKmzToList(source, names, contents, locations)) {
-    std::cerr << "kmztile read: cannot read " << (opt.file == "-" ? "standard input" : opt.file)
+    std::cerr << "kmztile read: cannot read " << SourceName(opt)
               << ": not a readable, well-formed KMZ archive (or an entry is damaged)\n";
     return kmztool::kFailed;
   }
@@ -58,6 +149,8 @@ const kmztool::CommandRegistrar kRegisterRead("read", [](CLI::App& app, int& exi
   CLI::App* cmd = app.add_subcommand("read", "List the entries of a KMZ and the models its KML places");
   cmd->add_option("file", opt->file, "KMZ file to read, or - for its bytes on standard input")->required();
   cmd->add_flag("--json", opt->json, "Print JSON for machines");
+  cmd->add_flag("--lazy", opt->lazy,
+                "Keep the archive open and read each model and its textures one by one (prints per model its textures)");
   cmd->callback([opt, &exitCode] { exitCode = RunRead(*opt); });
 });
 

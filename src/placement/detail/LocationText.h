@@ -1,0 +1,28 @@
+#pragma once
+// Reading a model location text the way the build does: the first two
+// lines, each read as a number by the C runtime under the user's default
+// locale (leading blanks skipped, reading stops at the first character that
+// cannot continue the number).
+#include <string>
+
+namespace kmztile::placement::detail {
+
+/** One line of a location text as the build reads it. */
+struct LocationNumber {
+  /** False when the line is missing or does not begin with a number (the build reads 0). */
+  bool present = false;
+  double value = 0;
+  /** Text after the number that the build ignores (trailing blanks removed). */
+  std::string ignored;
+};
+
+/** The first two lines of a location text. */
+struct LocationLines {
+  LocationNumber x;
+  LocationNumber y;
+};
+
+/** Reads x (line 1) and y (line 2) of the location text @p text. */
+LocationLines ReadLocationLines(const std::string& text);
+
+}  // namespace kmztile::placement::detail

@@ -1,0 +1,32 @@
+#include "placement/detail/TemplateCheck.h"
+
+#include "kml/dom.h"
+#include "kml/engine.h"
+
+namespace kmztile::placement::detail {
+
+std::string CheckTemplateKml(const std::string& kmlText) {
+  std::string errors;
+  const kmldom::ElementPtr root = kmldom::Parse(kmlText, &errors);
+  if (!root) return "does not parse as KML" + (errors.empty() ? std::string() : ": " + errors);
+  const kmldom::KmlPtr kml = kmldom::AsKml(root);
+  if (!kml) return "the root element is not <kml>";
+  if (!kml->has_feature()) return "the <kml> element holds no feature";
+  const kmldom::FolderPtr folder = kmldom::AsFolder(kml->get_feature());
+  if (!folder) return "the top feature is not a <Folder>, so no model placemark would be written";
+  kmldom::PlacemarkPtr pattern;
+  for (size_t i = 0; i < folder->get_feature_array_size() && !pattern; ++i)
+    pattern = kmldom::AsPlacemark(folder->get_feature_array_at(i));
+  if (!pattern) return "the <Folder> holds no <Placemark> to serve as the model pattern";
+  if (!pattern->has_geometry()) return "the first <Placemark> of the <Folder> has no geometry; it needs a <Model>";
+  const kmldom::ModelPtr model = kmldom::AsModel(pattern->get_geometry());
+  if (!model) return "the geometry of the first <Placemark> of the <Folder> is not a <Model>";
+  if (!model->has_location()) return "the <Model> of the first <Placemark> has no <Location>";
+  // The rewritten document is serialised through a KML file, which refuses
+  // duplicate ids; the template's ids all survive the rewrite.
+  const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(root);
+  if (!file) return "it cannot be serialised again (duplicate id attributes?)";
+  return {};
+}
+
+}  // namespace kmztile::placement::detail

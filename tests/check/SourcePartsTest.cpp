@@ -1,0 +1,65 @@
+// The location text as the build reads it, and what makes a template usable.
+#include "TestSupport.h"
+#include "placement/detail/LocationText.h"
+#include "placement/detail/TemplateCheck.h"
+
+using namespace kmztile::placement::detail;
+
+TEST(LocationText, ReadsTheFirstTwoLinesAsNumbers) {
+  LocationLines l = ReadLocationLines("  116.5\r\n\t39.9\nignored\n");
+  EXPECT_TRUE(l.x.present && l.y.present);
+  EXPECT_DOUBLE_EQ(l.x.value, 116.5);
+  EXPECT_DOUBLE_EQ(l.y.value, 39.9);
+  EXPECT_EQ(l.x.ignored, "");
+
+  l = ReadLocationLines("39443000.25 m\n-4e2");
+  EXPECT_EQ(l.x.ignored, "m");
+  EXPECT_DOUBLE_EQ(l.y.value, -400);
+
+  l = ReadLocationLines("116.5");
+  EXPECT_TRUE(l.x.present);
+  EXPECT_FALSE(l.y.present);
+  l = ReadLocationLines("\n39.9\n");
+  EXPECT_FALSE(l.x.present);
+  EXPECT_TRUE(l.y.present);
+  l = ReadLocationLines("east\nnorth\n");
+  EXPECT_FALSE(l.x.present || l.y.present);
+  EXPECT_FALSE(ReadLocationLines("").x.present);
+}
+
+namespace {
+
+std::string Template(const std::string& folderBody, const std::string& root = "Folder") {
+  return "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><" + root + "><name>t</name>" + folderBody + "</" + root +
+         "></kml>";
+}
+
+const char kModelMark[] =
+    "<Placemark id=\"p\"><name>m</name><Model><Location><longitude>1</longitude><latitude>2</latitude></Location>"
+    "<Link><href>models/m.dae</href></Link></Model></Placemark>";
+
+}  // namespace
+
+TEST(TemplateKml, AFolderWithAModelPlacemarkIsUsable) {
+  EXPECT_EQ(CheckTemplateKml(Template(kModelMark)), "") << "Orientation and Scale are optional";
+  EXPECT_EQ(CheckTemplateKml(Template("<Folder><name>x</name></Folder>" + std::string(kModelMark))), "");
+  EXPECT_EQ(CheckTemplateKml(kmztest::ReadFile(kmztest::RealData("kmz/kml/model-crazy-orientation.kml"))), "");
+}
+
+TEST(TemplateKml, ReasonsForUnusableTemplates) {
+  const auto fails = [](const std::string& text, const std::string& expected) {
+    const std::string reason = CheckTemplateKml(text);
+    EXPECT_NE(reason.find(expected), std::string::npos) << "reason: " << reason;
+  };
+  fails("<kml><Folder>", "does not parse");
+  fails("<Folder><name>x</name></Folder>", "root element is not <kml>");
+  fails("<kml xmlns=\"http://www.opengis.net/kml/2.2\"/>", "no feature");
+  fails(Template(kModelMark, "Document"), "not a <Folder>");
+  fails(Template(""), "no <Placemark>");
+  fails(Template("<Placemark><Point><coordinates>1,2</coordinates></Point></Placemark>" + std::string(kModelMark)),
+        "not a <Model>");
+  fails(Template("<Placemark><Model><Link><href>m.dae</href></Link></Model></Placemark>"), "no <Location>");
+  fails(Template("<Style id=\"p\"/>" + std::string(kModelMark)), "serialised");
+  fails(kmztest::ReadFile(kmztest::RealData("kmz/kml/all-altitudemodes.kml")), "not a <Folder>");
+  fails(kmztest::ReadFile(kmztest::RealData("kmz/kml/100_nested_folders.kml")), "root element is not <kml>");
+}
