@@ -13,7 +13,9 @@ namespace kmztile::platform::detail {
 /** A parsed definition and its cached grid-to-geographic transformation. */
 class ProjDefinition {
  public:
+  /** Creates the PROJ context (quiet: failures are reported by results, not printed); no definition yet. */
   ProjDefinition();
+  /** Destroys the PROJ objects, then their context. */
   ~ProjDefinition();
   ProjDefinition(const ProjDefinition&) = delete;
   ProjDefinition& operator=(const ProjDefinition&) = delete;
