@@ -85,11 +85,17 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
     std::string lonText, latText;
     if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText))
       continue;
+    // A model whose package was not written completely is left out too, and
+    // its partial (or previous run's) archive removed: the coordinates file
+    // lists exactly the packages that place their model where it says.
+    if (!changeKmlFile(folder, templatePath, name, modelFile, lon, lat)) {
+      platform::RemoveFile(middle + "\\" + name + ".kmz");
+      continue;
+    }
     if (lon < minLon) minLon = lon;
     if (lon > maxLon) maxLon = lon;
     if (lat < minLat) minLat = lat;
     if (lat > maxLat) maxLat = lat;
-    changeKmlFile(folder, templatePath, name, modelFile, lon, lat);
     AppendLine(groups, name + ".kmz");
     AppendLine(groups, lonText);
     AppendLine(groups, latText);

@@ -130,3 +130,15 @@ TEST_F(GenNeededFile, RunningAgainRewritesEverything) {
   PackagePosition(F_ + "/middle/a.kmz", lon, lat);
   EXPECT_EQ(lon, 12);
 }
+
+TEST_F(GenNeededFile, ModelsWhosePackageFailsAreLeftOutAndTheirStaleArchivesRemoved) {
+  AddModel(F_, "a", Duck(), "10\n20\n");
+  ASSERT_TRUE(Run());
+  ASSERT_TRUE(kmztest::Exists(F_ + "/middle/a.kmz"));
+  // A template without a model placemark packages nothing.
+  kmztest::WriteFile(F_ + "/doc.kml", "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder/></kml>");
+  kmztest::WriteFile(F_ + "/a.txt", "11\n21\n");
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(kmztest::ReadFile(F_ + "/middle/coords.txt"), "0\r\n");
+  EXPECT_FALSE(kmztest::Exists(F_ + "/middle/a.kmz"));
+}
