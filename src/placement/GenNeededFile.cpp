@@ -1,0 +1,120 @@
+// Packaging a source folder of loose COLLADA models: one KMZ per model in
+// folder\middle, plus the coordinates file and the scope file.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BaseParser.h"
+#include "placement/detail/FolderListing.h"
+#include "platform/FileSystem.h"
+#include "platform/Locale.h"
+
+namespace platform = kmztile::platform;
+
+namespace {
+
+constexpr double kScopeMargin = 0.0001;
+constexpr size_t kNumberBuffer = 200;
+
+// Lines 1 and 2 of the model location text as numbers (atof: 0 for a
+// missing line, an empty one or one without a number).
+void ReadLocationText(const std::string& path, double& x, double& y) {
+  std::string lines[4];
+  std::ifstream in;
+  if (platform::OpenInput(in, path, false)) {
+    for (std::string& line : lines) {
+      if (!std::getline(in, line)) break;
+    }
+  }
+  x = std::atof(lines[0].c_str());
+  y = std::atof(lines[1].c_str());
+}
+
+// "%f " of @p value into the fixed-size number buffer. @return false when
+// the text would not fit (only a corrupt location gives such a value).
+bool FormatNumber(double value, std::string& out) {
+  char buffer[kNumberBuffer];
+  const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
+  out.assign(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+// Text files keep the desktop line end, CR LF.
+void AppendLine(std::string& text, const std::string& line) {
+  text += line;
+  text += "\r\n";
+}
+
+}  // namespace
+
+bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar_t* auxText,
+                                std::string& resultFolder) {
+  platform::InstallUserDefaultLocale();
+  std::vector<std::string> models;
+  kmztile::placement::detail::ListFolderFiles(folder, "dae", models);
+  const std::string middle = folder + "\\middle";
+  platform::MakeDirectory(middle);
+  m_coordSysText = coordSysText;
+  m_auxText = auxText;
+  if (models.empty()) return false;
+
+  // Emptied now, filled once every model is packaged: the count line must
+  // be the number of models actually listed below it.
+  const std::string coordsPath = middle + "\\coords.txt";
+  {
+    std::ofstream coords;
+    platform::OpenOutput(coords, coordsPath, true);
+  }
+
+  double minLon = 180, maxLon = -180, minLat = 90, maxLat = -90;
+  std::string groups;
+  size_t written = 0;
+  std::string templatePath = folder + "\\doc.kml";
+  for (std::string& modelFile : models) {
+    std::string name = modelFile.substr(0, modelFile.size() - 4);
+    double x = 0, y = 0;
+    ReadLocationText(folder + "\\" + name + ".txt", x, y);
+    double lon = x, lat = y;
+    if (x > 180 && y > 90) ConvertGSToLB(x, y, lon, lat);
+    // A failed conversion (or a corrupt location text) gives no position:
+    // such a model is left out entirely rather than placed at garbage.
+    std::string lonText, latText;
+    if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText))
+      continue;
+    // A model whose package was not written completely is left out too, and
+    // its partial (or previous run's) archive removed: the coordinates file
+    // lists exactly the packages that place their model where it says.
+    if (!changeKmlFile(folder, templatePath, name, modelFile, lon, lat)) {
+      platform::RemoveFile(middle + "\\" + name + ".kmz");
+      continue;
+    }
+    if (lon < minLon) minLon = lon;
+    if (lon > maxLon) maxLon = lon;
+    if (lat < minLat) minLat = lat;
+    if (lat > maxLat) maxLat = lat;
+    AppendLine(groups, name + ".kmz");
+    AppendLine(groups, lonText);
+    AppendLine(groups, latText);
+    ++written;
+  }
+
+  std::string coords;
+  AppendLine(coords, std::to_string(written));
+  coords += groups;
+  platform::WriteWholeFile(coordsPath, coords);
+
+  std::string scope, number;
+  for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
+                             maxLat + kScopeMargin}) {
+    FormatNumber(value, number);
+    AppendLine(scope, number);
+  }
+  platform::WriteWholeFile(middle + "\\scope.txt", scope);
+
+  resultFolder = middle;
+  return true;
+}

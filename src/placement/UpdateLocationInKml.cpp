@@ -1,0 +1,103 @@
+// Moving the model of a KMZ package: the KML's model placemark is rebuilt at
+// the new position and the archive rewritten. The new archive is written
+// beside the original and renamed over it only once it is complete and
+// checked, so the original survives every failure byte for byte.
+#include <string>
+#include <vector>
+
+#include "BaseParser.h"
+#include "parser/ModelElements.h"
+#include "placement/detail/PlacemarkRewrite.h"
+#include "platform/FileSystem.h"
+#include "platform/KmlFiles.h"
+#include "platform/Paths.h"
+#include "reading/KmzSource.h"
+#include "reading/detail/ZipDirectory.h"
+
+namespace placement = kmztile::placement::detail;
+namespace platform = kmztile::platform;
+
+namespace {
+
+bool EndsWith(const std::string& s, const char* tail, size_t n) {
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The first placemark of the root Folder, rebuilt at the new position and
+// moved to the end of the Folder. @return false when the root is not a
+// Folder, or its first placemark has no Model or no Link: nothing would move.
+bool MoveModelPlacemark(const placement::ParsedKml& parsed, double longitude, double latitude) {
+  const kmldom::FolderPtr folder = kmldom::AsFolder(parsed.feature);
+  if (!folder) return false;
+  const kmldom::PlacemarkPtr old = placement::FirstPlacemark(folder);
+  if (!old) return false;
+  kmztile::kml::ModelValues values;
+  if (!kmztile::kml::ReadModelValues(kmztile::kml::ModelOf(old), values) || !values.hasLink) return false;
+  values.longitude = longitude;
+  values.latitude = latitude;
+  placement::ReplaceNamedFeature(folder, old->get_name(), placement::BuildPlacemark(old, values));
+  return true;
+}
+
+// The KML entry is named after the package file: house.kmz holds house.kml.
+std::string KmlEntryName(const std::string& path) {
+  std::string name = platform::FileNameOf(path);
+  name.erase(name.size() < 3 ? 0 : name.size() - 3);
+  return name + "kml";
+}
+
+// Writes the entries to @p target and checks the closed archive lists them all.
+bool WriteArchive(const std::string& target, const std::vector<std::string>& names,
+                  const std::vector<std::string>& contents, const std::string& kmlName, const std::string& kml) {
+  size_t written = 0;
+  {
+    kmlengine::KmzFilePtr kmz = platform::KmzCreate(target);
+    if (!kmz) return false;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (EndsWith(names[i], "kml", 3)) continue;
+      if (!kmz->AddFile(contents[i], names[i])) return false;
+      ++written;
+    }
+    if (!kmz->AddFile(kml, kmlName)) return false;
+    ++written;
+  }  // releasing the archive writes its central directory
+  std::string bytes;
+  kmztile::reading::detail::ZipDirectory directory;
+  return platform::ReadWholeFile(target, bytes) && kmztile::reading::detail::ZipDirectory::Parse(bytes, directory) &&
+         directory.entries().size() == written;
+}
+
+}  // namespace
+
+bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double latitude) {
+  if (path.empty()) return false;
+  // Written as "inside the range" so that NaN fails too.
+  if (!(longitude >= -180.0 && longitude <= 180.0) || !(latitude >= -90.0 && latitude <= 90.0)) return false;
+  // The package is rewritten at path: archive bytes in its place name no file.
+  if (kmlengine::KmzFile::IsKmz(path)) return false;
+
+  kmztile::reading::OpenedKmz archive;
+  if (!kmztile::reading::OpenKmzSource(path, archive)) return false;
+  std::vector<std::string> names;
+  if (!archive.kmz->List(&names)) return false;
+  std::vector<std::string> contents(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!kmztile::reading::ReadEntryTolerant(*archive.index, names[i], contents[i])) return false;
+  }
+  std::string text;
+  if (!archive.index->ReadDefaultKml(text)) return false;
+  archive = kmztile::reading::OpenedKmz();  // the entries are in memory now
+
+  placement::ParsedKml parsed;
+  if (!placement::ParseKmlWithFeature(text, parsed)) return false;
+  if (!MoveModelPlacemark(parsed, longitude, latitude)) return false;
+  std::string kml;
+  if (!placement::SerializeKml(parsed.kml, kml)) return false;
+
+  const std::string temporary = platform::TemporarySibling(path);
+  if (!WriteArchive(temporary, names, contents, KmlEntryName(path), kml) || !platform::RenamePath(temporary, path)) {
+    platform::RemoveFile(temporary);
+    return false;
+  }
+  return true;
+}
