@@ -64,7 +64,9 @@ int RunImport(const ImportOptions& opt) {
   }
   const std::string scope = ChooseFile(opt.scope, workdir, "scope.txt");
   const std::string coords = ChooseFile(opt.coords, workdir, "coords.txt");
-  const bool existed = fs::exists(workdir / "1", ec);
+  // Any existing level folder makes the import skip (it marks an earlier run).
+  bool existed = false;
+  for (int n = 1; n <= kLevelFolders; ++n) existed = existed || fs::is_directory(workdir / std::to_string(n), ec);
 
   CBaseParser parser;
   parser.SetRequireFile(opt.workdir, scope, coords);
