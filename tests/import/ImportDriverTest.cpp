@@ -129,5 +129,17 @@ TEST_F(ImportTest, AWriteFailureStopsTheImportWithEarlierCopiesInPlace) {
   EXPECT_FALSE(fs::exists(Level(1, "b.kml")));
 }
 
+TEST_F(ImportTest, EachPackageIsOpenedOnceForBothCopies) {
+  AddPackage("a.kmz", SmallPackage("a"));
+  // Opens in order: the package, four KML copies, then the model copies. A
+  // second opening of the package would shift the seventh open to the model
+  // copy in level folder "1".
+  kmztile::platform::FailNthOperation(kmztile::platform::FileOp::Open, 7);
+  EXPECT_FALSE(parser_.EarlyPrepare(""));
+  kmztile::platform::ResetFaultInjection();
+  EXPECT_TRUE(fs::exists(Level(1, "a.dae")));
+  EXPECT_FALSE(fs::exists(Level(2, "a.dae")));
+}
+
 }  // namespace
 }  // namespace importtest
