@@ -24,9 +24,12 @@ bool EndsWith(const std::string& s, const char* tail, size_t n) {
 }
 
 // The first placemark of the root Folder, rebuilt at the new position and
-// moved to the end of the Folder. @return false when the root is not a
-// Folder, or its first placemark has no Model or no Link: nothing would move.
+// moved to the end of the Folder. A root feature of another kind (a Document,
+// a lone Placemark) is left as it is and the archive is rewritten unchanged,
+// as callers of this operation have always seen. @return false when the
+// Folder has no placemark, or its first placemark has no Model or no Link.
 bool MoveModelPlacemark(const placement::ParsedKml& parsed, double longitude, double latitude) {
+  if (parsed.feature->Type() != kmldom::Type_Folder) return true;
   const kmldom::FolderPtr folder = kmldom::AsFolder(parsed.feature);
   if (!folder) return false;
   const kmldom::PlacemarkPtr old = placement::FirstPlacemark(folder);

@@ -117,15 +117,14 @@ TEST_F(UpdateLocation, PackagesWithoutAMovableModelAreRefusedUntouched) {
       "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder><Placemark><name>p</name><Model><Location>"
       "<longitude>1</longitude><latitude>2</latitude></Location></Model></Placemark></Folder></kml>";
   const std::string noPlacemark = "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder><name>x</name></Folder></kml>";
-  for (const std::string& kml : {noLink, noPlacemark, std::string("<kml/>"), std::string("not xml"),
-                                 kmztest::MakeModelKml({{"1", "models/m.dae", 1, 2}}, "Document")}) {
+  for (const std::string& kml : {noLink, noPlacemark, std::string("<kml/>"), std::string("not xml")}) {
     original_ = kmztest::MakeZip({{"doc.kml", kml}, {"models/m.dae", "<COLLADA/>"}});
     kmztest::WriteFile(path_, original_);
     EXPECT_FALSE(CBaseParser::UpdateLocationInKml(path_, 3, 4)) << kml;
     ExpectOnlyThePackage();
   }
-  // A real package whose root is the placemark itself, and one without KML.
-  for (const char* real : {"kmz/model/MackyBldg.kmz", "kmz/structure/nokml.kmz"}) {
+  // A real package without KML.
+  for (const char* real : {"kmz/structure/nokml.kmz"}) {
     original_ = kmztest::ReadFile(kmztest::RealData(real));
     kmztest::WriteFile(path_, original_);
     EXPECT_FALSE(CBaseParser::UpdateLocationInKml(path_, 3, 4)) << real;
@@ -133,6 +132,27 @@ TEST_F(UpdateLocation, PackagesWithoutAMovableModelAreRefusedUntouched) {
   }
   // Archive bytes in place of a path name no file to rewrite.
   EXPECT_FALSE(CBaseParser::UpdateLocationInKml(original_, 3, 4));
+}
+
+TEST_F(UpdateLocation, RootOtherThanAFolderIsRewrittenUnchangedUnderTheFileName) {
+  // A Document root, and a real package whose root is the placemark itself.
+  const std::string document = kmztest::MakeModelKml({{"1", "models/m.dae", 1, 2}}, "Document");
+  for (const std::string& bytes : {kmztest::MakeZip({{"doc.kml", document}, {"models/m.dae", "<COLLADA/>"}}),
+                                   kmztest::ReadFile(kmztest::RealData("kmz/model/MackyBldg.kmz"))}) {
+    kmztest::WriteFile(path_, bytes);
+    std::vector<std::string> before, beforeContents, after, afterContents;
+    std::map<std::string, LonLatID> unused;
+    ASSERT_TRUE(CBaseParser::ReadKmzToList(bytes, before, beforeContents, unused));
+    ASSERT_TRUE(CBaseParser::UpdateLocationInKml(path_, 3, 4));
+    ASSERT_TRUE(CBaseParser::ReadKmzToList(path_, after, afterContents, unused));
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.back(), "house.kml");
+    for (size_t i = 0; i + 1 < after.size(); ++i) {
+      EXPECT_EQ(after[i], before[i + 1]);  // everything but the KML, in order, byte-identical
+      EXPECT_EQ(afterContents[i], beforeContents[i + 1]);
+    }
+    EXPECT_EQ(afterContents.back().find("<longitude>3</longitude>"), std::string::npos);
+  }
 }
 
 TEST_F(UpdateLocation, ModelWithoutOrientationOrScaleTakesDefaultsAndOnlyTheFirstPlacemarkMoves) {
