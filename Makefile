@@ -16,7 +16,7 @@ build: bootstrap
 
 # The main job on the bundled sample.
 demo: build
-	$(BUILD)/tools/kmztile read samples/kmz/model-macky.kmz
+	$(BUILD)/tools/kmztile demo out/demo
 
 # Every test.
 test: build

@@ -20,3 +20,4 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kmztileConfig.cmake
 
 configure_file(cmake/kmztile.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kmztile.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kmztile.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(DIRECTORY samples/city DESTINATION ${CMAKE_INSTALL_DATADIR}/kmztile/samples)

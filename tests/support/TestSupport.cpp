@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
 #include <dirent.h>
+#include <sys/wait.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +84,29 @@ std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string&
   }
   k << "</" << rootTag << ">\n</kml>\n";
   return k.str();
+}
+
+bool HaveCli() { return std::getenv("KMZTILE_CLI") != nullptr; }
+
+CliRun RunCli(const std::string& arguments) {
+  CliRun run;
+  const char* cli = std::getenv("KMZTILE_CLI");
+  if (!cli) return run;
+  char errName[] = "/tmp/kmztile-cli-err-XXXXXX";
+  const int fd = mkstemp(errName);
+  if (fd < 0) return run;
+  close(fd);
+  const std::string command = std::string("'") + cli + "' " + arguments + " 2>'" + errName + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = ReadFile(errName);
+  std::remove(errName);
+  return run;
 }
 
 void TempDirTest::SetUp() {

@@ -42,6 +42,17 @@ struct ModelMark {
 };
 std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string& rootTag = "Folder");
 
+/** Result of running the kmztile command. */
+struct CliRun {
+  int exitCode = -1;
+  std::string out;  ///< standard output
+  std::string err;  ///< standard error
+};
+/** True when the tests know where the kmztile command is (KMZTILE_CLI). */
+bool HaveCli();
+/** Runs `kmztile ARGUMENTS` (a shell word list) and collects its output. */
+CliRun RunCli(const std::string& arguments);
+
 /** A fresh temporary folder per test, removed afterwards. */
 class TempDirTest : public ::testing::Test {
  protected:

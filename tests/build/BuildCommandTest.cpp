@@ -1,0 +1,168 @@
+// kmztile build end to end: the sample city becomes a tile pyramid whose
+// tiles read back, every model once per level, textures shrinking with the
+// level; parallel and sharded runs give the same tiles; the source folder is
+// never written; an interrupted run resumes.
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "BaseParser.h"
+#include "TestSupport.h"
+#include "kml/dom.h"
+#include "platform/Image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCity = std::string(KMZTILE_SOURCE_DIR) + "/samples/city";
+
+// A small city: the first models of the sample city and its template.
+void CopySmallCity(const std::string& to, int models) {
+  fs::create_directories(to);
+  fs::copy_file(kCity + "/doc.kml", to + "/doc.kml");
+  char name[16];
+  for (int i = 1; i <= models; ++i) {
+    std::snprintf(name, sizeof name, "%04d", i);
+    fs::copy_file(kCity + "/" + name + ".dae", to + "/" + name + ".dae");
+    fs::copy_file(kCity + "/" + name + ".txt", to + "/" + name + ".txt");
+    fs::copy(kCity + "/" + name, to + "/" + name, fs::copy_options::recursive);
+  }
+}
+
+// Every file below a folder with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(root)) return files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = kmztest::ReadFile(e.path().string());
+  return files;
+}
+
+nlohmann::json Tileset(const std::string& out) { return nlohmann::json::parse(kmztest::ReadFile(out + "/tileset.json")); }
+
+class BuildCommand : public kmztest::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
+  }
+  kmztest::CliRun Build(const std::string& src, const std::string& out, const std::string& extra = "") {
+    return kmztest::RunCli("build '" + src + "' '" + out + "' --crs EPSG:4527 --quiet " + extra);
+  }
+};
+
+}  // namespace
+
+TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
+  const auto before = Snapshot(kCity);
+  const std::string out = Path("out");
+  const auto run = Build(kCity, out, "--jobs 2");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Snapshot(kCity), before) << "the source folder was written";
+
+  const nlohmann::json tileset = Tileset(out);
+  std::map<long, std::multiset<std::string>> modelsPerLevel;
+  std::map<long, std::map<std::string, int>> textureWidth;  // level -> model texture -> width
+  std::set<std::string> paths;
+  for (const auto& t : tileset["tiles"]) {
+    const std::string path = out + "/" + t["path"].get<std::string>();
+    paths.insert(t["path"].get<std::string>());
+    std::vector<std::string> names, contents;
+    std::map<std::string, LonLatID> locations;
+    ASSERT_TRUE(CBaseParser::ReadKmzToList(path, names, contents, locations)) << path;
+    EXPECT_EQ(static_cast<long>(locations.size()), t["models"].get<long>()) << path;
+    EXPECT_EQ(fs::file_size(path), t["bytes"].get<uint64_t>());
+    const long level = t["level"].get<long>();
+    for (const auto& [href, loc] : locations) {
+      modelsPerLevel[level].insert(href);
+      EXPECT_GT(loc.Lon, t["bounds"]["west"].get<double>());
+      EXPECT_LT(loc.Lon, t["bounds"]["east"].get<double>());
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (names[i].size() > 4 && names[i].compare(names[i].size() - 4, 4, ".jpg") == 0) {
+        kmztile::platform::Image image(contents[i].data(), contents[i].size(), 3);
+        if (image.IsValid()) textureWidth[level][names[i]] = static_cast<int>(image.GetWidth());
+      }
+    }
+  }
+  ASSERT_EQ(modelsPerLevel.size(), 4u);
+  const long models = tileset["settings"]["models"].get<long>();
+  EXPECT_EQ(models, 303);
+  for (const auto& [level, hrefs] : modelsPerLevel) {
+    EXPECT_EQ(static_cast<long>(hrefs.size()), models) << "level " << level;
+    EXPECT_EQ(std::set<std::string>(hrefs.begin(), hrefs.end()).size(), hrefs.size()) << "a model twice at " << level;
+  }
+  // The same texture is half as wide one level up.
+  int compared = 0;
+  for (const auto& [name, width18] : textureWidth[18]) {
+    const auto at17 = textureWidth[17].find(name);
+    if (at17 == textureWidth[17].end() || width18 < 32) continue;
+    EXPECT_EQ(at17->second, width18 / 2) << name;
+    ++compared;
+  }
+  EXPECT_GT(compared, 20);
+
+  // root.kml parses and links every tile exactly once.
+  const kmldom::ElementPtr root = kmldom::Parse(kmztest::ReadFile(out + "/root.kml"), nullptr);
+  ASSERT_TRUE(root);
+  const std::string rootText = kmztest::ReadFile(out + "/root.kml");
+  for (const auto& p : paths) EXPECT_NE(rootText.find("<href>" + p + "</href>"), std::string::npos) << p;
+  EXPECT_TRUE(fs::exists(out + "/overview.svg"));
+}
+
+TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 40);
+  ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
+  ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
+  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
+  const auto merge = kmztest::RunCli("merge '" + Path("shards") + "'");
+  ASSERT_EQ(merge.exitCode, 0) << merge.err;
+
+  const auto one = Snapshot(Path("one/tiles"));
+  ASSERT_GT(one.size(), 20u);
+  EXPECT_EQ(Snapshot(Path("two/tiles")), one);
+  EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
+  EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
+  EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
+}
+
+TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 12);
+  const std::string out = Path("out");
+  ASSERT_EQ(Build(src, out).exitCode, 0);
+  const auto full = Snapshot(out + "/tiles");
+  // Lose some tiles, as a killed run would, then build again.
+  int removed = 0;
+  for (const auto& [name, bytes] : full)
+    if (removed < 5 && name.rfind("18/", 0) == 0) fs::remove(out + "/tiles/" + name), ++removed;
+  const std::string marker = out + "/tiles/" + full.begin()->first;
+  const auto stampBefore = fs::last_write_time(marker);
+  ASSERT_EQ(Build(src, out).exitCode, 0);
+  EXPECT_EQ(Snapshot(out + "/tiles"), full);
+  EXPECT_EQ(fs::last_write_time(marker), stampBefore) << "an existing tile was built again";
+}
+
+TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 2);
+  EXPECT_EQ(kmztest::RunCli("build '" + Path("missing") + "' '" + Path("out") + "'").exitCode, 2);
+  EXPECT_EQ(Build(src, Path("out"), "--levels 12-18").exitCode, 2);
+  EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
+  EXPECT_EQ(kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --crs EPSG:999999").exitCode, 2);
+  EXPECT_EQ(Build(src, Path("out"), "--shard 4/3").exitCode, 2);
+  EXPECT_FALSE(fs::exists(Path("out")));
+}
+
+TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 2);  // 0002 is located in grid coordinates
+  const auto run = kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --quiet");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("--crs"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(Path("out/tiles")));
+}

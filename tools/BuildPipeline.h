@@ -1,0 +1,60 @@
+#pragma once
+// The stages of `kmztile build`: stage, package, import, tiles, outputs.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "build/OverviewSvg.h"
+#include "build/Shard.h"
+#include "build/TileRecord.h"
+
+namespace kmztool {
+
+/** What a build was asked to do. */
+struct PipelineSettings {
+  std::string source;
+  std::string out;
+  std::string crs;
+  long minLevel = 15;
+  long maxLevel = 18;
+  int jobs = 1;
+  build::Shard shard;
+  bool quiet = false;
+};
+
+/** What a build did. */
+struct PipelineResult {
+  long models = 0;
+  std::vector<build::TileRecord> tiles;               ///< every tile of the run's share on disk
+  std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
+  std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
+};
+
+/** The level range the level folders hold: 15 to 18. */
+inline constexpr long kFinestLevel = 18;
+inline constexpr long kCoarsestLevel = 15;
+
+/** Reads "15-18" or "17". @return false with a reason outside 15..18 or malformed. */
+bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::string& error);
+/** True for an empty text or a definition PROJ accepts as a coordinate reference system. */
+bool ValidateCrs(const std::string& text, std::string& error);
+
+/** A model of a coordinates file. */
+struct CoordsModel {
+  std::string package;
+  double lon = 0;
+  double lat = 0;
+};
+/** Reads a coordinates file (count line, then name/lon/lat groups; CR LF or LF). */
+bool ReadCoordsFile(const std::string& path, std::vector<CoordsModel>& models);
+
+/** Runs the whole build. @return false with a reason when a stage fails (failed tiles are listed instead). */
+bool RunPipeline(const PipelineSettings& settings, PipelineResult& result, std::string& error);
+
+/**
+ * Rebuilds tileset.json, root.kml and overview.svg of @p out from the tile
+ * manifests and tiles on disk (after the shards of a build have all run).
+ */
+bool WriteBuildOutputs(const std::string& out, std::vector<build::TileRecord>& tiles, std::string& error);
+
+}  // namespace kmztool

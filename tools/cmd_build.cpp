@@ -1,0 +1,118 @@
+// kmztile build SRCDIR OUTDIR: a whole city from loose models to a tile pyramid.
+//
+// Stages, each resumable: the source folder is copied to OUTDIR/work (the
+// user's folder is never written), packaged, imported; then every tile of
+// every requested level is built and written to OUTDIR/tiles/L/R/C.kmz.
+// Tiles already written by an earlier run are kept, so an interrupted build
+// resumes where it stopped. The library is single-threaded by design, so
+// --jobs N forks N worker processes over the imported working folder.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "BaseParser.h"
+#include "BuildPipeline.h"
+#include "Command.h"
+#include "build/OutputFiles.h"
+#include "build/OverviewSvg.h"
+#include "build/Progress.h"
+#include "build/RootKml.h"
+#include "build/Shard.h"
+#include "build/Summary.h"
+#include "build/Tileset.h"
+
+namespace fs = std::filesystem;
+using namespace kmztool::build;
+
+namespace kmztool {
+namespace {
+
+struct BuildOptions {
+  std::string source;
+  std::string out;
+  std::string levels = "15-18";
+  std::string crs;
+  int jobs = 1;
+  std::string shard;
+  bool json = false;
+  bool quiet = false;
+};
+
+int RunBuild(const BuildOptions& opt) {
+  const auto started = std::chrono::steady_clock::now();
+  PipelineSettings settings;
+  std::string error;
+  if (!ParseLevels(opt.levels, settings.minLevel, settings.maxLevel, error) ||
+      !ValidateCrs(opt.crs, error)) {
+    std::cerr << "kmztile build: " << error << "\n";
+    return kUsage;
+  }
+  if (!fs::is_directory(opt.source)) {
+    std::cerr << "kmztile build: source folder " << opt.source << " does not exist or is not a folder\n";
+    return kUsage;
+  }
+  if (opt.jobs < 1 || opt.jobs > 256) {
+    std::cerr << "kmztile build: --jobs must be between 1 and 256\n";
+    return kUsage;
+  }
+  Shard shard;
+  if (!opt.shard.empty() && !ParseShard(opt.shard, shard, error)) {
+    std::cerr << "kmztile build: --shard: " << error << "\n";
+    return kUsage;
+  }
+  settings.source = opt.source;
+  settings.out = opt.out;
+  settings.crs = opt.crs;
+  settings.jobs = opt.jobs;
+  settings.shard = shard;
+  settings.quiet = opt.quiet || opt.json;
+
+  PipelineResult result;
+  if (!RunPipeline(settings, result, error)) {
+    std::cerr << "kmztile build: " << error << "\n";
+    return kFailed;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const BuildSummary summary = Summarize(result.tiles, result.models, seconds, result.emptyPerLevel);
+  if (opt.json) {
+    nlohmann::json j = SummaryJson(summary);
+    j["out"] = opt.out;
+    j["failed_tiles"] = result.failedTiles.size();
+    std::cout << j.dump(2) << "\n";
+  } else if (!opt.quiet) {
+    std::cout << FormatSummaryTable(summary);
+    if (shard.count == 1)
+      std::cout << "Open " << (fs::path(opt.out) / "root.kml").string() << " in a KML client, or look at "
+                << (fs::path(opt.out) / "overview.svg").string() << "\n";
+  }
+  for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
+  return result.failedTiles.empty() ? kOk : kFailed;
+}
+
+const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) {
+  auto opt = std::make_shared<BuildOptions>();
+  CLI::App* cmd = app.add_subcommand("build", "Build a tile pyramid from a source folder of loose models");
+  cmd->add_option("source", opt->source, "Source folder: N.dae, N.txt, N/ textures and the template doc.kml")->required();
+  cmd->add_option("out", opt->out, "Output folder (work/, tiles/, tileset.json, root.kml, overview.svg)")->required();
+  cmd->add_option("--levels", opt->levels, "Levels to build, within 15-18 (e.g. 15-18, 17, 16-17)")->capture_default_str();
+  cmd->add_option("--crs", opt->crs, "Definition of the grid coordinate system of grid locations (e.g. EPSG:4527)");
+  cmd->add_option("--jobs", opt->jobs, "Worker processes for the tile stage")->capture_default_str();
+  cmd->add_option("--shard", opt->shard, "Build only share K of N of the tiles (K/N, 1 <= K <= N); merge afterwards");
+  cmd->add_flag("--json", opt->json, "Print the summary as JSON");
+  cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
+  cmd->callback([opt, &exitCode] { exitCode = RunBuild(*opt); });
+});
+
+}  // namespace
+}  // namespace kmztool
