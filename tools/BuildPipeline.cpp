@@ -1,6 +1,8 @@
 #include "BuildPipeline.h"
 
 #include <proj.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -367,6 +369,25 @@ bool ReadCoordsFile(const std::string& path, std::vector<CoordsModel>& models) {
   return true;
 }
 
+// An exclusive lock on the output folder while it is staged, packaged and
+// imported, so that the shards of one build started together do that work
+// once: the first does it, the others wait and then find it done.
+class OutputLock {
+ public:
+  explicit OutputLock(const fs::path& out)
+      : fd_(::open((out / ".kmztile.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~OutputLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  OutputLock(const OutputLock&) = delete;
+  OutputLock& operator=(const OutputLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string& error) {
   const fs::path out(s.out);
   const fs::path work = out / "work";
@@ -376,6 +397,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     error = "cannot create the output folder " + s.out + ": " + ec.message();
     return false;
   }
+  auto lock = std::make_unique<OutputLock>(out);
   nlohmann::json stamp = ReadStamp(work);
   if (!Stage(s, work, stamp, error)) return false;
 
@@ -403,6 +425,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   }
   result.models = static_cast<long>(models.size());
   if (!Import(parser, middle, stamp, work, error)) return false;
+  lock.reset();
 
   std::vector<PlannedTile> plan = PlanTiles(parser, s, models, result);
   std::vector<PlannedTile> todo;
