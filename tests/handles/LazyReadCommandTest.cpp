@@ -11,25 +11,8 @@
 
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& arguments) {
-  const char* cli = std::getenv("KMZTILE_CLI");
-  CliRun run;
-  if (!cli) return run;
-  const std::string command = std::string("'") + cli + "' " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using kmztest::CliRun;
+using kmztest::RunCli;
 
 class LazyReadCommand : public kmztest::TempDirTest {
  protected:

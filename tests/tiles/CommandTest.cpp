@@ -1,7 +1,5 @@
 // The index and tile subcommands of the kmztile command.
-#include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 
 #include "TileFixture.h"
 
@@ -9,17 +7,11 @@ using kmztest::TileFolderTest;
 
 namespace {
 
-// Runs the command line, returning its exit code and standard output.
+// Runs the command line, returning its exit code and everything it printed.
 int RunCli(const std::string& arguments, std::string& output) {
-  const char* cli = std::getenv("KMZTILE_CLI");
-  if (!cli) return -1;
-  output.clear();
-  FILE* pipe = ::popen((std::string(cli) + " " + arguments + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const kmztest::CliRun run = kmztest::RunCli(arguments);
+  output = run.out + run.err;
+  return run.exitCode;
 }
 
 }  // namespace
