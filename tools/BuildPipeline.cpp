@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -424,6 +425,17 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     }
   }
   result.models = static_cast<long>(models.size());
+  // Packaging leaves out a model whose location or package is unusable.
+  long sources = 0;
+  for (const auto& e : fs::directory_iterator(work, ec)) {
+    std::string ext = e.path().extension().string();
+    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".dae" && e.is_regular_file()) ++sources;
+  }
+  if (sources > result.models)
+    result.warnings.push_back(std::to_string(sources - result.models) + " of " + std::to_string(sources) +
+                              " models were left out while packaging (unusable location or files); run `kmztile check " +
+                              s.source + "` for the reasons");
   if (!Import(parser, middle, stamp, work, error)) return false;
   lock.reset();
 

@@ -28,6 +28,7 @@ struct PipelineResult {
   std::vector<build::TileRecord> tiles;               ///< every tile of the run's share on disk
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
+  std::vector<std::string> warnings;                  ///< things the user should know (models left out)
 };
 
 /** The level range the level folders hold: 15 to 18. */

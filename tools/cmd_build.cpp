@@ -89,6 +89,7 @@ int RunBuild(const BuildOptions& opt) {
     nlohmann::json j = SummaryJson(summary);
     j["out"] = opt.out;
     j["failed_tiles"] = result.failedTiles.size();
+    j["warnings"] = result.warnings;
     std::cout << j.dump(2) << "\n";
   } else if (!opt.quiet) {
     std::cout << FormatSummaryTable(summary);
@@ -96,6 +97,7 @@ int RunBuild(const BuildOptions& opt) {
       std::cout << "Open " << (fs::path(opt.out) / "root.kml").string() << " in a KML client, or look at "
                 << (fs::path(opt.out) / "overview.svg").string() << "\n";
   }
+  for (const auto& w : result.warnings) std::cerr << "kmztile build: warning: " << w << "\n";
   for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
   return result.failedTiles.empty() ? kOk : kFailed;
 }

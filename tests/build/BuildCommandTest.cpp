@@ -166,3 +166,13 @@ TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
   EXPECT_NE(run.err.find("--crs"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(Path("out/tiles")));
 }
+
+TEST_F(BuildCommand, ModelsLeftOutWhilePackagingAreReported) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 6);
+  kmztest::WriteFile(src + "/0003.txt", "not a number\r\nnan\r\n");  // no usable location
+  const auto run = Build(src, Path("out"));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("1 of 6 models were left out"), std::string::npos) << run.err;
+  EXPECT_EQ(Tileset(Path("out"))["settings"]["models"].get<long>(), 5);
+}
