@@ -2,6 +2,7 @@
 // Helpers of the libFuzzer targets: one temporary folder per process and
 // plain file writes that bypass the library (the fuzzer sets the stage).
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -10,13 +11,21 @@
 
 namespace kmzfuzz {
 
-/** A fresh folder under /tmp made once per process, without a trailing slash. */
+/** A fresh folder under /tmp made once per process (removed at exit), without a trailing slash. */
 inline const std::string& ProcessFolder() {
   static const std::string folder = [] {
     std::string pattern = "/tmp/kmzfuzz-XXXXXX";
     if (!mkdtemp(pattern.data())) std::abort();
     return pattern;
   }();
+  static const bool cleanup = [] {
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+    });
+    return true;
+  }();
+  (void)cleanup;
   return folder;
 }
 
