@@ -28,7 +28,11 @@ for src in tests/fuzz/fuzz_*.cpp; do
       for f in $real/$pattern; do [ -f "$f" ] && seeds+=("$f"); done
     done < "tests/fuzz/$name.seeds"
   fi
-  for f in "${seeds[@]}"; do cp -n "$f" "$corpus/" 2>/dev/null || true; done
+  # Generated seeds (text files and small documents no real sample provides).
+  if [ -d "tests/fuzz/seeds/$name" ]; then
+    for f in tests/fuzz/seeds/"$name"/*; do [ -f "$f" ] && seeds+=("$f"); done
+  fi
+  for f in "${seeds[@]+"${seeds[@]}"}"; do cp -n "$f" "$corpus/" 2>/dev/null || true; done
   echo "== $name ($seconds s)"
   if ! ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1 \
       $build/tests/fuzz/$name "$corpus" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=1048576 \

@@ -62,7 +62,9 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   if (!placement::SerializeKml(parsed.kml, rewritten)) return false;
   // The archive takes folder\doc.kml as rewritten here; packing after a
   // failed write would place this model with the previous model's document.
-  if (!platform::KmlWriteStringToFile(rewritten, templatePath)) return false;
+  // The template is the user's file: it is replaced whole or not at all, so a
+  // full disk never leaves it truncated.
+  if (!platform::WriteFileAtomically(templatePath, rewritten)) return false;
 
   std::vector<std::string> textures;
   const std::string textureFolder = folder + "\\" + modelName;

@@ -102,10 +102,14 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
     ++written;
   }
 
+  // A text file not written whole leaves the caller nothing sound to import:
+  // that is reported instead of success. Both files replace their
+  // predecessors whole, so a full disk never leaves a partial count or
+  // extent behind for the import and tile steps to trust.
   std::string coords;
   AppendLine(coords, std::to_string(written));
   coords += groups;
-  platform::WriteWholeFile(coordsPath, coords);
+  if (!platform::WriteFileAtomically(coordsPath, coords)) return false;
 
   std::string scope, number;
   for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
@@ -113,7 +117,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
     FormatNumber(value, number);
     AppendLine(scope, number);
   }
-  platform::WriteWholeFile(middle + "\\scope.txt", scope);
+  if (!platform::WriteFileAtomically(middle + "\\scope.txt", scope)) return false;
 
   resultFolder = middle;
   return true;

@@ -21,6 +21,8 @@ void ResetFaultInjection() {
   g_armed.store(false);
 }
 
+bool FaultPending(FileOp op) { return g_remaining[static_cast<int>(op)].load() > 0; }
+
 bool InjectedFault(FileOp op) {
   if (!g_armed.load(std::memory_order_relaxed)) return false;
   auto& remaining = g_remaining[static_cast<int>(op)];

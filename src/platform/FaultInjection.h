@@ -13,6 +13,8 @@ enum class FileOp : std::uint8_t { Open, Write, Rename, Directory };
 void FailNthOperation(FileOp op, long k);
 /** Disarms the seam for every kind. */
 void ResetFaultInjection();
+/** True while an armed fault of @p op has not fired yet (the operation count stayed below k). */
+bool FaultPending(FileOp op);
 /** Called by the platform layer before an operation; true when it must fail. */
 bool InjectedFault(FileOp op);
 

@@ -95,6 +95,9 @@ bool ZipDirectory::Parse(std::string_view bytes, ZipDirectory& out, std::string*
     dir.entries_.push_back(std::move(entry));
     pos += kCentralSize + nameLen + extraLen + commentLen;
   }
+  // Records left over mean the 16-bit count wrapped (more than 65,535 entries
+  // without zip64) or was forged: listing only the counted ones would hide entries.
+  if (pos != cdEnd) return Fail(error, "central directory holds more than the counted records");
   out = std::move(dir);
   return true;
 }
