@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <chrono>
 #include <functional>
 
 #include <nlohmann/json.hpp>
@@ -24,6 +25,7 @@
 #include "build/Progress.h"
 #include "build/RootKml.h"
 #include "build/Tileset.h"
+#include "tiles/detail/TextureCache.h"
 
 namespace fs = std::filesystem;
 using kmztool::build::TileKey;
@@ -161,15 +163,36 @@ fs::path ManifestPath(const fs::path& work, const build::Shard& shard, int job) 
 struct SharedCounters {
   std::atomic<long> done{0};
   std::atomic<long> failed{0};
+  // Nanoseconds spent on the tiles of each level (index level - 15), added by every worker.
+  std::atomic<long long> levelNanos[kFinestLevel - kCoarsestLevel + 1] = {};
+  std::atomic<long> cacheHits{0};
+  std::atomic<long> cacheMisses{0};
+};
+
+// Wall seconds since the last call; the clock of the per-stage figures.
+class StageClock {
+ public:
+  double Lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double s = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return s;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
 // Builds the tiles of one worker and appends a line per tile to its manifest.
 void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& mine, const fs::path& out,
                 const fs::path& manifestPath, SharedCounters& counters, const std::function<void()>& onTile) {
   IPyramidPtr pyramid = CreateGeographicPyramid();
+  auto& cache = kmztile::tiles::detail::TextureCache::Shared();
+  const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   std::ofstream manifest(manifestPath, std::ios::app);
   const fs::path middle = out / "work" / "middle";
   for (const auto& t : mine) {
+    const auto started = std::chrono::steady_clock::now();
     const fs::path target = out / build::TilePath(t.key);
     nlohmann::json line = {{"level", t.key.level}, {"row", t.key.row}, {"column", t.key.column}};
     std::string kmz;
@@ -199,9 +222,14 @@ void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& mine, const
     fs::remove(levelFolder / (std::string(name) + ".kml"), ec);
     fs::remove(levelFolder / (std::string(name) + ".kmz"), ec);
     manifest << line.dump() << "\n" << std::flush;
+    if (t.key.level >= kCoarsestLevel && t.key.level <= kFinestLevel)
+      counters.levelNanos[t.key.level - kCoarsestLevel] +=
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started).count();
     counters.done++;
     if (onTile) onTile();
   }
+  counters.cacheHits += static_cast<long>(cache.Hits() - hitsBefore);
+  counters.cacheMisses += static_cast<long>(cache.Misses() - missesBefore);
 }
 
 // Every manifest line of the output folder, last record of a tile winning.
@@ -261,7 +289,7 @@ bool RecordOf(const fs::path& out, const TileKey& key, const std::map<TileKey, n
 
 // Runs the planned tiles over `jobs` processes and waits for them.
 bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const PipelineSettings& s,
-                const fs::path& out, size_t skipped, std::string& error) {
+                const fs::path& out, size_t skipped, PipelineResult& result, std::string& error) {
   // Split by coarsest-level group so each worker keeps whole areas.
   std::vector<std::vector<PlannedTile>> shares(static_cast<size_t>(s.jobs));
   size_t group = 0;
@@ -308,6 +336,10 @@ bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
     if (now > reported) progress.Advance(now - reported);
   }
   progress.Finish();
+  for (long level = s.minLevel; level <= s.maxLevel; ++level)
+    result.levelSeconds.push_back({level, static_cast<double>(counters->levelNanos[level - kCoarsestLevel].load()) / 1e9});
+  result.textureCacheHits = counters->cacheHits.load();
+  result.textureCacheMisses = counters->cacheMisses.load();
   counters->~SharedCounters();
   munmap(mem, sizeof(SharedCounters));
   if (!workersOk) error = "a worker process died; run the same command again to build the missing tiles";
@@ -376,12 +408,15 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     error = "cannot create the output folder " + s.out + ": " + ec.message();
     return false;
   }
+  StageClock clock;
   nlohmann::json stamp = ReadStamp(work);
   if (!Stage(s, work, stamp, error)) return false;
+  result.stageSeconds.push_back({"stage", clock.Lap()});
 
   CBaseParser parser;
   std::wstring crsText, auxText;
   if (!Package(parser, s, work, stamp, crsText, auxText, error)) return false;
+  result.stageSeconds.push_back({"package", clock.Lap()});
   const fs::path middle = work / "middle";
   parser.SetRequireFile(middle.string(), (middle / "scope.txt").string(), (middle / "coords.txt").string());
 
@@ -403,6 +438,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   }
   result.models = static_cast<long>(models.size());
   if (!Import(parser, middle, stamp, work, error)) return false;
+  result.stageSeconds.push_back({"import", clock.Lap()});
 
   std::vector<PlannedTile> plan = PlanTiles(parser, s, models, result);
   std::vector<PlannedTile> todo;
@@ -415,7 +451,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     }
     todo.push_back(t);
   }
-  if (!RunWorkers(parser, todo, s, out, skipped, error)) return false;
+  result.stageSeconds.push_back({"plan", clock.Lap()});
+  if (!RunWorkers(parser, todo, s, out, skipped, result, error)) return false;
+  result.stageSeconds.push_back({"tiles", clock.Lap()});
 
   const auto manifests = ReadManifests(work);
   for (const auto& t : plan) {
@@ -441,6 +479,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
                                        std::to_string(s.shard.count) + ".json")).string(),
                                build::TilesetJson(part));
   }
+  result.stageSeconds.push_back({"outputs", clock.Lap()});
   return true;
 }
 
