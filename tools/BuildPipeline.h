@@ -32,6 +32,8 @@ struct PipelineResult {
   std::vector<std::pair<std::string, double>> stageSeconds;
   /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */
   std::vector<std::pair<long, double>> levelSeconds;
+  double tileCpuSeconds = 0;           ///< CPU seconds of the tile work, all workers
+  double busiestWorkerCpuSeconds = 0;  ///< CPU seconds of the busiest worker
   long textureCacheHits = 0;    ///< decoded-texture cache hits, all workers
   long textureCacheMisses = 0;  ///< decodes the cache could not serve, all workers
 };

@@ -95,6 +95,8 @@ int RunBuild(const BuildOptions& opt) {
     nlohmann::json levels = nlohmann::json::object();
     for (const auto& [level, secs] : result.levelSeconds) levels[std::to_string(level)] = secs;
     stages["levels"] = levels;
+    stages["tiles_cpu"] = result.tileCpuSeconds;
+    stages["tiles_cpu_busiest_worker"] = result.busiestWorkerCpuSeconds;
     j["stages"] = stages;
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
     std::cout << j.dump(2) << "\n";
