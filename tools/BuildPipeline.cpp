@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <chrono>
 #include <functional>
 
 #include <nlohmann/json.hpp>
@@ -27,6 +29,7 @@
 #include "build/Progress.h"
 #include "build/RootKml.h"
 #include "build/Tileset.h"
+#include "tiles/detail/TextureCache.h"
 
 namespace fs = std::filesystem;
 using kmztool::build::TileKey;
@@ -164,47 +167,100 @@ fs::path ManifestPath(const fs::path& work, const build::Shard& shard, int job) 
 struct SharedCounters {
   std::atomic<long> done{0};
   std::atomic<long> failed{0};
+  // Nanoseconds spent on the tiles of each level (index level - 15), added by every worker.
+  std::atomic<long long> levelNanos[kFinestLevel - kCoarsestLevel + 1] = {};
+  std::atomic<long> cacheHits{0};
+  std::atomic<long> cacheMisses{0};
+  // The next group of tiles a worker takes: workers pull whole level-15 areas
+  // one at a time, so a worker that drew small areas is never left idle.
+  std::atomic<long> nextGroup{0};
+  // CPU nanoseconds of the tile work: all workers together, and the busiest one.
+  std::atomic<long long> cpuNanos{0};
+  std::atomic<long long> maxWorkerCpuNanos{0};
+};
+
+long long ProcessCpuNanos() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// The planned tiles cut into runs of one level-15 area each: [first, last).
+using TileGroups = std::vector<std::pair<size_t, size_t>>;
+
+// Wall seconds since the last call; the clock of the per-stage figures.
+class StageClock {
+ public:
+  double Lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double s = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return s;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
 // Builds the tiles of one worker and appends a line per tile to its manifest.
-void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& mine, const fs::path& out,
-                const fs::path& manifestPath, SharedCounters& counters, const std::function<void()>& onTile) {
+void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& plan, const TileGroups& groups,
+                const fs::path& out, const fs::path& manifestPath, SharedCounters& counters,
+                const std::function<void()>& onTile) {
+  const long long cpuStart = ProcessCpuNanos();
   IPyramidPtr pyramid = CreateGeographicPyramid();
+  auto& cache = kmztile::tiles::detail::TextureCache::Shared();
+  const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   std::ofstream manifest(manifestPath, std::ios::app);
   const fs::path middle = out / "work" / "middle";
-  for (const auto& t : mine) {
-    const fs::path target = out / build::TilePath(t.key);
-    nlohmann::json line = {{"level", t.key.level}, {"row", t.key.row}, {"column", t.key.column}};
-    std::string kmz;
-    if (!parser.CreateTile(pyramid, t.key.level, t.key.row, t.key.column, &kmz)) {
-      line["error"] = "the tile could not be built (a package, model or texture of it is unreadable)";
-      counters.failed++;
-    } else if (!kmz.empty()) {
-      try {
-        build::WriteFileAtomically(target.string(), kmz);
-        double w = 0, so = 0, e = 0, n = 0;
-        VARIANT_BOOL valid = VARIANT_FALSE;
-        pyramid->GetTileBounds(t.key.level, t.key.row, t.key.column, &w, &so, &e, &n, &valid);
-        line.update({{"models", parser.GetLastTileModelCount()}, {"bytes", kmz.size()},
-                     {"west", w}, {"south", so}, {"east", e}, {"north", n}});
-      } catch (const std::exception& ex) {
-        line["error"] = ex.what();
+  for (;;) {
+    const long g = counters.nextGroup++;
+    if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
+    for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
+      const PlannedTile& t = plan[i];
+      const auto started = std::chrono::steady_clock::now();
+      const fs::path target = out / build::TilePath(t.key);
+      nlohmann::json line = {{"level", t.key.level}, {"row", t.key.row}, {"column", t.key.column}};
+      std::string kmz;
+      if (!parser.CreateTile(pyramid, t.key.level, t.key.row, t.key.column, &kmz)) {
+        line["error"] = "the tile could not be built (a package, model or texture of it is unreadable)";
         counters.failed++;
+      } else if (!kmz.empty()) {
+        try {
+          build::WriteFileAtomically(target.string(), kmz);
+          double w = 0, so = 0, e = 0, n = 0;
+          VARIANT_BOOL valid = VARIANT_FALSE;
+          pyramid->GetTileBounds(t.key.level, t.key.row, t.key.column, &w, &so, &e, &n, &valid);
+          line.update({{"models", parser.GetLastTileModelCount()}, {"bytes", kmz.size()},
+                       {"west", w}, {"south", so}, {"east", e}, {"north", n}});
+        } catch (const std::exception& ex) {
+          line["error"] = ex.what();
+          counters.failed++;
+        }
+      } else {
+        line["models"] = 0;
       }
-    } else {
-      line["models"] = 0;
+      // The level folder's own copies of the tile are not needed once written out.
+      char name[64];
+      std::snprintf(name, sizeof name, "%ld-%ld-%ld", t.key.level, t.key.row, t.key.column);
+      const fs::path levelFolder = middle / std::to_string(kFinestLevel - t.key.level + 1);
+      std::error_code ec;
+      fs::remove(levelFolder / (std::string(name) + ".kml"), ec);
+      fs::remove(levelFolder / (std::string(name) + ".kmz"), ec);
+      manifest << line.dump() << "\n" << std::flush;
+      if (t.key.level >= kCoarsestLevel && t.key.level <= kFinestLevel)
+        counters.levelNanos[t.key.level - kCoarsestLevel] +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started).count();
+      counters.done++;
+      if (onTile) onTile();
     }
-    // The level folder's own copies of the tile are not needed once written out.
-    char name[64];
-    std::snprintf(name, sizeof name, "%ld-%ld-%ld", t.key.level, t.key.row, t.key.column);
-    const fs::path levelFolder = middle / std::to_string(kFinestLevel - t.key.level + 1);
-    std::error_code ec;
-    fs::remove(levelFolder / (std::string(name) + ".kml"), ec);
-    fs::remove(levelFolder / (std::string(name) + ".kmz"), ec);
-    manifest << line.dump() << "\n" << std::flush;
-    counters.done++;
-    if (onTile) onTile();
   }
+  const long long cpu = ProcessCpuNanos() - cpuStart;
+  counters.cpuNanos += cpu;
+  long long busiest = counters.maxWorkerCpuNanos.load();
+  while (cpu > busiest && !counters.maxWorkerCpuNanos.compare_exchange_weak(busiest, cpu)) {
+  }
+  counters.cacheHits += static_cast<long>(cache.Hits() - hitsBefore);
+  counters.cacheMisses += static_cast<long>(cache.Misses() - missesBefore);
 }
 
 // Every manifest line of the output folder, last record of a tile winning.
@@ -264,13 +320,12 @@ bool RecordOf(const fs::path& out, const TileKey& key, const std::map<TileKey, n
 
 // Runs the planned tiles over `jobs` processes and waits for them.
 bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const PipelineSettings& s,
-                const fs::path& out, size_t skipped, std::string& error) {
-  // Split by coarsest-level group so each worker keeps whole areas.
-  std::vector<std::vector<PlannedTile>> shares(static_cast<size_t>(s.jobs));
-  size_t group = 0;
+                const fs::path& out, size_t skipped, PipelineResult& result, std::string& error) {
+  // Cut by coarsest-level area so each worker keeps whole areas (and their decoded textures).
+  TileGroups groups;
   for (size_t i = 0; i < plan.size(); ++i) {
-    if (i > 0 && !(plan[i].parent == plan[i - 1].parent)) ++group;
-    shares[group % shares.size()].push_back(plan[i]);
+    if (i == 0 || !(plan[i].parent == plan[i - 1].parent)) groups.push_back({i, i});
+    groups.back().second = i + 1;
   }
   void* mem = mmap(nullptr, sizeof(SharedCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   auto* counters = new (mem) SharedCounters();
@@ -279,7 +334,8 @@ bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
   progress.Advance(skipped);
   bool workersOk = true;
   if (s.jobs == 1) {
-    BuildTiles(parser, shares[0], out, ManifestPath(work, s.shard, 0), *counters, [&progress] { progress.Advance(); });
+    BuildTiles(parser, plan, groups, out, ManifestPath(work, s.shard, 0), *counters,
+               [&progress] { progress.Advance(); });
   } else {
     std::vector<pid_t> children;
     for (int j = 0; j < s.jobs; ++j) {
@@ -287,7 +343,7 @@ bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
       std::cerr.flush();
       const pid_t pid = fork();
       if (pid == 0) {
-        BuildTiles(parser, shares[static_cast<size_t>(j)], out, ManifestPath(work, s.shard, j), *counters, {});
+        BuildTiles(parser, plan, groups, out, ManifestPath(work, s.shard, j), *counters, {});
         std::cout.flush();
         _exit(0);
       }
@@ -311,6 +367,12 @@ bool RunWorkers(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
     if (now > reported) progress.Advance(now - reported);
   }
   progress.Finish();
+  for (long level = s.minLevel; level <= s.maxLevel; ++level)
+    result.levelSeconds.push_back({level, static_cast<double>(counters->levelNanos[level - kCoarsestLevel].load()) / 1e9});
+  result.tileCpuSeconds = static_cast<double>(counters->cpuNanos.load()) / 1e9;
+  result.busiestWorkerCpuSeconds = static_cast<double>(counters->maxWorkerCpuNanos.load()) / 1e9;
+  result.textureCacheHits = counters->cacheHits.load();
+  result.textureCacheMisses = counters->cacheMisses.load();
   counters->~SharedCounters();
   munmap(mem, sizeof(SharedCounters));
   if (!workersOk) error = "a worker process died; run the same command again to build the missing tiles";
@@ -399,12 +461,15 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     return false;
   }
   auto lock = std::make_unique<OutputLock>(out);
+  StageClock clock;
   nlohmann::json stamp = ReadStamp(work);
   if (!Stage(s, work, stamp, error)) return false;
+  result.stageSeconds.push_back({"stage", clock.Lap()});
 
   CBaseParser parser;
   std::wstring crsText, auxText;
   if (!Package(parser, s, work, stamp, crsText, auxText, error)) return false;
+  result.stageSeconds.push_back({"package", clock.Lap()});
   const fs::path middle = work / "middle";
   parser.SetRequireFile(middle.string(), (middle / "scope.txt").string(), (middle / "coords.txt").string());
 
@@ -438,6 +503,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
                               s.source + "` for the reasons");
   if (!Import(parser, middle, stamp, work, error)) return false;
   lock.reset();
+  result.stageSeconds.push_back({"import", clock.Lap()});
 
   std::vector<PlannedTile> plan = PlanTiles(parser, s, models, result);
   std::vector<PlannedTile> todo;
@@ -450,7 +516,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     }
     todo.push_back(t);
   }
-  if (!RunWorkers(parser, todo, s, out, skipped, error)) return false;
+  result.stageSeconds.push_back({"plan", clock.Lap()});
+  if (!RunWorkers(parser, todo, s, out, skipped, result, error)) return false;
+  result.stageSeconds.push_back({"tiles", clock.Lap()});
 
   const auto manifests = ReadManifests(work);
   for (const auto& t : plan) {
@@ -476,6 +544,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
                                        std::to_string(s.shard.count) + ".json")).string(),
                                build::TilesetJson(part));
   }
+  result.stageSeconds.push_back({"outputs", clock.Lap()});
   return true;
 }
 

@@ -29,6 +29,14 @@ struct PipelineResult {
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
   std::vector<std::string> warnings;                  ///< things the user should know (models left out)
+  /** Wall seconds of each stage this run did, in order: stage, package, import, plan, tiles, outputs. */
+  std::vector<std::pair<std::string, double>> stageSeconds;
+  /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */
+  std::vector<std::pair<long, double>> levelSeconds;
+  double tileCpuSeconds = 0;           ///< CPU seconds of the tile work, all workers
+  double busiestWorkerCpuSeconds = 0;  ///< CPU seconds of the busiest worker
+  long textureCacheHits = 0;    ///< decoded-texture cache hits, all workers
+  long textureCacheMisses = 0;  ///< decodes the cache could not serve, all workers
 };
 
 /** The level range the level folders hold: 15 to 18. */

@@ -90,6 +90,16 @@ int RunBuild(const BuildOptions& opt) {
     j["out"] = opt.out;
     j["failed_tiles"] = result.failedTiles.size();
     j["warnings"] = result.warnings;
+    // Per-stage wall seconds; "levels" holds the worker seconds of each level's tiles.
+    nlohmann::json stages = nlohmann::json::object();
+    for (const auto& [name, secs] : result.stageSeconds) stages[name] = secs;
+    nlohmann::json levels = nlohmann::json::object();
+    for (const auto& [level, secs] : result.levelSeconds) levels[std::to_string(level)] = secs;
+    stages["levels"] = levels;
+    stages["tiles_cpu"] = result.tileCpuSeconds;
+    stages["tiles_cpu_busiest_worker"] = result.busiestWorkerCpuSeconds;
+    j["stages"] = stages;
+    j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
     std::cout << j.dump(2) << "\n";
   } else if (!opt.quiet) {
     std::cout << FormatSummaryTable(summary);

@@ -19,10 +19,10 @@ namespace {
 constexpr double kMetresPerDegree = 111320.0;
 
 /** One texture side in pixels, weighted towards the small sizes real city models use. */
-int PickSide(Random& random, int maxTexture) {
+int PickSide(Random& random, int minTexture, int maxTexture) {
   const double r = random.Unit();
   const int side = r < 0.15 ? 64 : r < 0.50 ? 128 : r < 0.82 ? 256 : r < 0.96 ? 512 : 1024;
-  return std::max(64, std::min(side, maxTexture));
+  return std::max(minTexture, std::min(side, maxTexture));
 }
 
 Shape PickShape(Random& random, double centrality) {
@@ -107,10 +107,11 @@ CityReport GenerateCity(const CityOptions& options) {
     // Textures: facade always, a roof texture on some buildings.
     const std::string folder = root + b.name;
     MakeFolders(folder);
-    int tw = PickSide(random, options.maxTexture);
+    const int minSide = std::max(64, std::min(options.minTexture, options.maxTexture));
+    int tw = PickSide(random, minSide, options.maxTexture);
     const double aspect = random.Unit();
     int th = aspect < 0.6 ? tw : aspect < 0.8 ? tw / 2 : tw * 2;
-    th = std::max(64, std::min(th, options.maxTexture));
+    th = std::max(minSide, std::min(th, options.maxTexture));
     const double format = random.Unit();
     if (format >= 0.85) {  // TIFF textures stay small: they are the bulkiest format
       tw = std::min(tw, 256);

@@ -13,6 +13,7 @@ struct CityOptions {
   std::uint64_t seed = 20261207; ///< fixes every random choice
   std::string out;               ///< folder to write (created when missing)
   int maxTexture = 1024;         ///< largest texture side in pixels (64 or more)
+  int minTexture = 64;           ///< smallest facade texture side in pixels (64 to maxTexture)
   double centreLon = 116.39;     ///< city centre, degrees
   double centreLat = 39.91;
   double spacing = 150;          ///< metres between plot centres

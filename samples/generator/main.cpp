@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
   app.add_option("--max-texture", options.maxTexture, "Largest texture side in pixels")
       ->capture_default_str()
       ->check(CLI::Range(64, 4096));
+  app.add_option("--min-texture", options.minTexture,
+                 "Smallest facade texture side in pixels (TIFF facades stay at most 256, roofs 64 or 128)")
+      ->capture_default_str()
+      ->check(CLI::Range(64, 4096));
   app.add_option("--real", options.realData, "Folder of the real COLLADA sample models to add (duck, cu_macky, alpha_tiff)")
       ->check(CLI::ExistingDirectory);
   app.add_option("--lon", options.centreLon, "Longitude of the city centre")->capture_default_str()->check(CLI::Range(-170.0, 170.0));

@@ -52,6 +52,8 @@ class Image {
   int GetChannels() const { return channels_; }
   /** The format code the image was created or decoded with. */
   int GetFormat() const { return format_; }
+  /** Bytes the decoded pixels take in memory. */
+  std::size_t MemoryBytes() const { return raster_.pixels.size(); }
 
   /**
    * Resizes the image to exactly @p width by @p height. Every mode samples

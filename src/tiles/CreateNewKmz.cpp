@@ -41,6 +41,11 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
     kmztile::reading::OpenedKmz package;
     if (!kmztile::reading::OpenKmzSource(m_workFolder + model, package)) return false;
     const std::string base = BaseNameOf(model);
+    // The package's identity for the decoded-texture cache: a rewritten
+    // package (other size or time) never reuses an older decode.
+    TextureKey source;
+    source.package = m_workFolder + model;
+    const bool cacheable = kmztile::platform::StatFile(source.package, source.size, source.mtimeNs);
     std::string collada;  // the level's copy, read at the first ".dae" entry
     bool colladaRead = false;
 
@@ -54,7 +59,11 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
         data = collada;
       } else {
         if (!package.index->ReadEntry(path, data)) return false;
-        if (*number > 0 && ReduceTexture(path, data, *number, m_textureBase) == TextureOutcome::Dropped) continue;
+        source.entry = path;
+        if (*number > 0 && ReduceTexture(path, data, *number, m_textureBase,
+                                         cacheable ? &TextureCache::Shared() : nullptr,
+                                         source) == TextureOutcome::Dropped)
+          continue;
       }
       if (!AddEntry(zip, InsertBaseName(path, base), data)) return false;
     }

@@ -242,6 +242,26 @@ TEST_F(SampleCityTest, MaxTextureCapsEveryTexture) {
   }
 }
 
+TEST_F(SampleCityTest, MinTextureRaisesEveryFacadeButKeepsTheCap) {
+  samplegen::CityOptions options;
+  options.out = Path("big");
+  options.models = 30;
+  options.seed = 3;
+  options.minTexture = 256;
+  options.maxTexture = 512;
+  samplegen::GenerateCity(options);
+  int facades = 0;
+  for (const auto& e : fs::recursive_directory_iterator(Path("big"))) {
+    if (!e.is_regular_file() || e.path().stem() != "facade") continue;
+    int w = 0, h = 0;
+    ASSERT_TRUE(ImageSize(e.path().string(), w, h)) << e.path();
+    EXPECT_GE(std::min(w, h), 256) << e.path();
+    EXPECT_LE(std::max(w, h), 512) << e.path();
+    ++facades;
+  }
+  EXPECT_EQ(30, facades);
+}
+
 TEST_F(SampleCityTest, RealModelsPointAtTheirOwnFolders) {
   const samplegen::CityReport report = Generate("city", 2, 7, 1024, true);
   EXPECT_EQ(report.models, 5);

@@ -9,6 +9,7 @@
 #include "BaseParser.h"
 #include "TestSupport.h"
 #include "tiles/detail/CoordinatesFile.h"
+#include "tiles/detail/TextureCache.h"
 
 class CBaseParserTestAccess {
  public:
@@ -57,6 +58,7 @@ class TileFolderTest : public TempDirTest {
     coords_ = work_ + "coords.txt";
     parser_.SetRequireFile(work_, work_ + "scope.txt", coords_);
     kmztile::tiles::detail::ForgetCoordinates();
+    kmztile::tiles::detail::TextureCache::Shared().Clear();
   }
 
   /** A model document in the shape of a packaged model: a Folder holding a tour folder and the "Model" placemark. */

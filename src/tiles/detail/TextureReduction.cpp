@@ -1,6 +1,8 @@
 #include "tiles/detail/TextureReduction.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "platform/Image.h"
 
@@ -17,12 +19,22 @@ int TextureFormatOf(const std::string& path) {
   return platform::kImageUnknown;
 }
 
-TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base) {
+TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base,
+                             TextureCache* cache, TextureKey source) {
   const int format = TextureFormatOf(path);
   const float factor = std::pow(static_cast<float>(base), static_cast<float>(levelFolder));
-  // A JPEG may be decoded straight at a reduced DCT scale; the result is the same size.
-  Image image(data.data(), data.size(), format, factor > 1.0f ? static_cast<double>(factor) : 1.0);
-  if (!image.IsValid()) return TextureOutcome::Dropped;
+  // A JPEG may be decoded straight at a reduced DCT scale. The scale is the
+  // one of the finest reduced level, whatever the level asked for, so the
+  // same decode serves every level.
+  const float finest = std::min(factor, static_cast<float>(base));
+  source.reduction = finest > 1.0f ? static_cast<double>(finest) : 1.0;
+  std::shared_ptr<const Image> decoded = cache ? cache->Find(source) : nullptr;
+  if (!decoded) {
+    decoded = std::make_shared<const Image>(data.data(), data.size(), format, source.reduction);
+    if (cache) cache->Insert(source, decoded);
+  }
+  if (!decoded->IsValid()) return TextureOutcome::Dropped;
+  Image image = *decoded;
   const long width = static_cast<long>(static_cast<float>(image.GetWidth()) / factor);
   const long height = static_cast<long>(static_cast<float>(image.GetHeight()) / factor);
   if (width < 8 && height < 8) return TextureOutcome::Dropped;

@@ -2,6 +2,8 @@
 // Reducing one texture of a model package to the detail of a tile level.
 #include <string>
 
+#include "tiles/detail/TextureCache.h"
+
 namespace kmztile::tiles::detail {
 
 /** What texture reduction did with an entry. */
@@ -26,7 +28,15 @@ int TextureFormatOf(const std::string& path);
  * base^levelFolder (single precision, truncated), the image resampled to it
  * with the nearest pixel and encoded again (format 0 as JPEG). A size that
  * truncates to 0 in one direction keeps 1 pixel there.
+ *
+ * Every level decodes the entry the same way (a JPEG at the reduced DCT
+ * scale of level folder 1, which still holds every level's detail), so one
+ * decode serves all levels: with @p cache, the decode is looked up under
+ * @p source (package path, size and modification time, entry name; the
+ * reduction is filled in here) and kept there after a miss. The result is
+ * the same with or without the cache.
  */
-TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base);
+TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base,
+                             TextureCache* cache = nullptr, TextureKey source = {});
 
 }  // namespace kmztile::tiles::detail

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# bench/city.sh N [N...]: whole-city throughput, scaling and the codec floor.
+#
+# For each N: generates a city of N models (facade textures 256-1024 px,
+# JPEG, PNG and a few TIFF), runs `kmztile build` on it, times the codec
+# floor on the same textures (bench/codec_floor) and reports seconds per
+# stage, models/s, tiles/s, MB written and peak memory as a table and as JSON.
+#
+# Environment:
+#   KMZTILE_BUILD  build folder holding tools/kmztile, bench/codec_floor and
+#                  samples/generator/kmztile-samplegen (default /work/build-perf)
+#   CITY_WORK      scratch folder (default /tmp/kmztile-city); cities are kept
+#                  there and reused when already generated with the same N
+#   JOBS           --jobs of the build (default 2)
+#   COMPARE_JOBS   1: afterwards rebuild the tiles with --jobs 1 and report the
+#                  tile-stage speed-up of JOBS over 1
+#   KEEP           1: keep the build output (default: removed after measuring)
+set -euo pipefail
+
+BUILD=${KMZTILE_BUILD:-/work/build-perf}
+WORK=${CITY_WORK:-/tmp/kmztile-city}
+JOBS=${JOBS:-2}
+KMZTILE=$BUILD/tools/kmztile
+SAMPLEGEN=$BUILD/samples/generator/kmztile-samplegen
+FLOOR=$BUILD/bench/codec_floor
+[ $# -ge 1 ] || { echo "usage: bench/city.sh N [N...]" >&2; exit 2; }
+for exe in "$KMZTILE" "$SAMPLEGEN" "$FLOOR"; do
+  [ -x "$exe" ] || { echo "city.sh: $exe is missing; build first" >&2; exit 2; }
+done
+mkdir -p "$WORK"
+
+# Runs "$@" under GNU time; prints its max RSS in KB to the file named by $TIMEFILE.
+timed() { /usr/bin/time -f '%M %e %U %S' -o "$TIMEFILE" "$@"; }
+
+results=()
+for N in "$@"; do
+  src=$WORK/src-$N
+  out=$WORK/out-$N
+  if [ ! -f "$src/.complete" ]; then
+    rm -rf "$src"
+    TIMEFILE=$WORK/gen-$N.time timed "$SAMPLEGEN" --out "$src" --models "$N" --min-texture 256 --max-texture 1024 \
+      > "$WORK/gen-$N.log"
+    touch "$src/.complete"
+  fi
+  rm -rf "$out"
+  TIMEFILE=$WORK/build-$N.time timed "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs "$JOBS" --json \
+    > "$WORK/build-$N.json"
+  "$FLOOR" "$src" "$out" > "$WORK/floor-$N.json"
+  written=$(du -sb "$out/tiles" | cut -f1)
+  jobs1=null
+  if [ "${COMPARE_JOBS:-0}" = 1 ]; then
+    rm -rf "$out/tiles" "$out"/work/manifest-*
+    "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs 1 --json > "$WORK/build-$N-jobs1.json"
+    jobs1=$WORK/build-$N-jobs1.json
+  fi
+  [ "${KEEP:-0}" = 1 ] || rm -rf "$out"
+  results+=("$N|$WORK/build-$N.json|$WORK/build-$N.time|$WORK/floor-$N.json|$written|$jobs1|$WORK/gen-$N.time")
+done
+
+python3 - "$JOBS" "${results[@]}" <<'EOF'
+import json, sys
+jobs = int(sys.argv[1])
+rows = []
+for arg in sys.argv[2:]:
+    n, build, timefile, floor, written, jobs1, gentime = arg.split("|")
+    b = json.load(open(build))
+    f = json.load(open(floor))
+    rss_kb, wall, user, system = open(timefile).read().split()[-4:]
+    st = b["stages"]
+    levels = st.get("levels", {})
+    tiles = sum(l["tiles"] for l in b.get("levels", [])) if isinstance(b.get("levels"), list) else b.get("tiles", 0)
+    wall = float(wall)
+    row = {
+        "models": int(n), "jobs": jobs, "seconds": round(wall, 2), "cpu_s": round(float(user) + float(system), 2),
+        "stages": {k: (round(v, 2) if not isinstance(v, dict) else {l: round(s, 2) for l, s in v.items()}) for k, v in st.items()},
+        "tiles": tiles, "models_per_s": round(int(n) / wall, 1), "tiles_per_s": round(tiles / wall, 1),
+        "ms_per_model": round(1000 * wall / int(n), 2), "mb_written": round(int(written) / 1048576, 1),
+        "peak_rss_mb": round(int(rss_kb) / 1024, 1), "floor": f,
+        # CPU seconds over CPU seconds: the tile work of all workers against the floor.
+        "tile_work_over_floor": round(st["tiles_cpu"] / f["floor_s"], 2) if f["floor_s"] else None,
+        # Everything (every stage, every process) against the floor.
+        "build_over_floor": round((float(user) + float(system)) / f["floor_s"], 2) if f["floor_s"] else None,
+        "generate_s": float(open(gentime).read().split()[-3]) if gentime and open(gentime).read().strip() else None,
+    }
+    if jobs1 != "null":
+        j1 = json.load(open(jobs1))
+        row["tiles_s_jobs1"] = round(j1["stages"]["tiles"], 2)
+        row["tiles_speedup"] = round(j1["stages"]["tiles"] / st["tiles"], 2)
+        if "tiles_cpu" in j1["stages"] and st.get("tiles_cpu_busiest_worker"):
+            # On a machine shared with other work, wall time measures the
+            # neighbours too: this is the speed-up the CPU work allows, the
+            # single worker's CPU time over the busiest of the JOBS workers'.
+            row["tiles_cpu_s_jobs1"] = round(j1["stages"]["tiles_cpu"], 2)
+            row["tiles_cpu_speedup"] = round(j1["stages"]["tiles_cpu"] / st["tiles_cpu_busiest_worker"], 2)
+    rows.append(row)
+
+hdr = ["models", "seconds", "ms/model", "models/s", "tiles", "tiles/s", "MB", "peak MB", "stage", "package",
+       "import", "tiles stage", "L15", "L16", "L17", "L18", "tiles CPU s", "floor CPU s", "tile CPU/floor",
+       "build CPU/floor"]
+print("| " + " | ".join(hdr) + " |")
+print("|" + "---|" * len(hdr))
+for r in rows:
+    s = r["stages"]; lv = s.get("levels", {})
+    cells = [r["models"], r["seconds"], r["ms_per_model"], r["models_per_s"], r["tiles"], r["tiles_per_s"],
+             r["mb_written"], r["peak_rss_mb"], s.get("stage"), s.get("package"), s.get("import"), s.get("tiles"),
+             lv.get("15"), lv.get("16"), lv.get("17"), lv.get("18"), round(s["tiles_cpu"], 2), r["floor"]["floor_s"],
+             r["tile_work_over_floor"], r["build_over_floor"]]
+    print("| " + " | ".join(str(c) for c in cells) + " |")
+for r in rows:
+    if "tiles_speedup" in r:
+        print(f"tile stage, {r['models']} models: --jobs 1 {r['tiles_s_jobs1']} s, --jobs {jobs} {r['stages']['tiles']} s, "
+              f"speed-up {r['tiles_speedup']}x" +
+              (f"; CPU: --jobs 1 {r['tiles_cpu_s_jobs1']} s, busiest of {jobs} workers "
+               f"{round(r['stages']['tiles_cpu_busiest_worker'], 2)} s, speed-up {r['tiles_cpu_speedup']}x"
+               if "tiles_cpu_speedup" in r else ""))
+print(json.dumps(rows, indent=1))
+EOF
