@@ -159,6 +159,13 @@ std::vector<PlannedTile> PlanTiles(CBaseParser& parser, const PipelineSettings& 
   return plan;
 }
 
+// Where CreateTile leaves a tile's own files: level folder "1" holds level 18.
+fs::path LevelFolderTile(const fs::path& middle, const TileKey& key, const char* extension) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%ld-%ld-%ld%s", key.level, key.row, key.column, extension);
+  return middle / std::to_string(kFinestLevel - key.level + 1) / name;
+}
+
 fs::path ManifestPath(const fs::path& work, const build::Shard& shard, int job) {
   return work / ("manifest-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + "-job" +
                  std::to_string(job) + ".jsonl");
@@ -226,7 +233,13 @@ void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
         counters.failed++;
       } else if (!kmz.empty()) {
         try {
-          build::WriteFileAtomically(target.string(), kmz);
+          // The level folder already holds these exact bytes: move that file
+          // into place (an atomic rename on the same file system) instead of
+          // writing them a second time; write them only when the move fails.
+          std::error_code mv;
+          fs::create_directories(target.parent_path(), mv);
+          fs::rename(LevelFolderTile(middle, t.key, ".kmz"), target, mv);
+          if (mv || fs::file_size(target, mv) != kmz.size()) build::WriteFileAtomically(target.string(), kmz);
           double w = 0, so = 0, e = 0, n = 0;
           VARIANT_BOOL valid = VARIANT_FALSE;
           pyramid->GetTileBounds(t.key.level, t.key.row, t.key.column, &w, &so, &e, &n, &valid);
@@ -240,12 +253,9 @@ void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
         line["models"] = 0;
       }
       // The level folder's own copies of the tile are not needed once written out.
-      char name[64];
-      std::snprintf(name, sizeof name, "%ld-%ld-%ld", t.key.level, t.key.row, t.key.column);
-      const fs::path levelFolder = middle / std::to_string(kFinestLevel - t.key.level + 1);
       std::error_code ec;
-      fs::remove(levelFolder / (std::string(name) + ".kml"), ec);
-      fs::remove(levelFolder / (std::string(name) + ".kmz"), ec);
+      fs::remove(LevelFolderTile(middle, t.key, ".kml"), ec);
+      fs::remove(LevelFolderTile(middle, t.key, ".kmz"), ec);
       manifest << line.dump() << "\n" << std::flush;
       if (t.key.level >= kCoarsestLevel && t.key.level <= kFinestLevel)
         counters.levelNanos[t.key.level - kCoarsestLevel] +=
