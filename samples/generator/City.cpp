@@ -153,17 +153,11 @@ CityReport GenerateCity(const CityOptions& options) {
     report.east = std::max(report.east, lon);
     report.south = std::min(report.south, lat);
     report.north = std::max(report.north, lat);
-    char text[128];
-    if (i % 2 == 1) {  // every second building is located by grid coordinates
-      double easting = 0, northing = 0;
-      grid.Forward(lon, lat, easting, northing);
-      std::snprintf(text, sizeof text, "%.3f\r\n%.3f\r\n", easting, northing);
-      ++report.gridLocated;
-    } else {
-      std::snprintf(text, sizeof text, "%.8f\r\n%.8f\r\n", lon, lat);
-    }
+    const bool useGrid = (i % 2 == 1);  // every second building is located by grid coordinates
+    const std::string text = LocationText(grid, lon, lat, useGrid);
+    if (useGrid) ++report.gridLocated;
     WriteFileBytes(root + b.name + ".txt", text);
-    report.bytes += std::char_traits<char>::length(text);
+    report.bytes += text.size();
     ++report.models;
   }
 

@@ -1,5 +1,7 @@
 #include "GridProjection.h"
 
+#include <cstdio>
+
 #include <proj.h>
 
 #include <cmath>
@@ -45,6 +47,18 @@ void GridProjection::Forward(double lon, double lat, double& easting, double& no
     throw std::runtime_error("PROJ cannot project " + std::to_string(lon) + ", " + std::to_string(lat));
   easting = out.xy.x;
   northing = out.xy.y;
+}
+
+std::string LocationText(const GridProjection& grid, double lon, double lat, bool useGrid) {
+  char text[128];
+  if (useGrid) {
+    double easting = 0, northing = 0;
+    grid.Forward(lon, lat, easting, northing);
+    std::snprintf(text, sizeof text, "%.3f\r\n%.3f\r\n", easting, northing);
+  } else {
+    std::snprintf(text, sizeof text, "%.8f\r\n%.8f\r\n", lon, lat);
+  }
+  return text;
 }
 
 }  // namespace samplegen

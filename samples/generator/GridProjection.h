@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 // Longitude/latitude to CGCS2000 3-degree Gauss-Kruger grid coordinates of
 // zone 39 (EPSG:4527, easting carrying the zone prefix 39), through PROJ.
 #include <memory>
@@ -21,5 +22,11 @@ class GridProjection {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+/**
+ * A model's location text: grid easting and northing ("%.3f") when @p useGrid,
+ * else longitude and latitude ("%.8f"); two lines, each ending in CR LF.
+ */
+std::string LocationText(const GridProjection& grid, double lon, double lat, bool useGrid);
 
 }  // namespace samplegen

@@ -70,17 +70,11 @@ void AddRealModels(const std::string& realData, const std::string& out, double c
 
     const double lon = centreLon + model.east / metresPerLon;
     const double lat = centreLat + model.north / metresPerLat;
-    char text[128];
-    if (model.grid) {
-      double easting = 0, northing = 0;
-      grid.Forward(lon, lat, easting, northing);
-      std::snprintf(text, sizeof text, "%.3f\r\n%.3f\r\n", easting, northing);
-      ++report.gridLocated;
-    } else {
-      std::snprintf(text, sizeof text, "%.8f\r\n%.8f\r\n", lon, lat);
-    }
+    const bool useGrid = model.grid;
+    const std::string text = LocationText(grid, lon, lat, useGrid);
+    if (useGrid) ++report.gridLocated;
     WriteFileBytes(out + "/" + name + ".txt", text);
-    report.bytes += std::char_traits<char>::length(text);
+    report.bytes += text.size();
     ++report.models;
   }
 }
