@@ -29,6 +29,14 @@ for exe in "$KMZTILE" "$SAMPLEGEN" "$FLOOR"; do
 done
 mkdir -p "$WORK"
 
+# Moves a folder out of the way; the trash is emptied when the script ends.
+# Deleting tens of thousands of files just before a measured build would tax
+# it: ext4 without a journal (as on the benchmark machines) scans past
+# recently freed inodes on every file it creates for a minute or more.
+TRASH=$WORK/trash
+discard() { [ ! -e "$1" ] || { mkdir -p "$TRASH" && mv "$1" "$TRASH/$(date +%s%N)"; }; }
+trap 'rm -rf "$TRASH"' EXIT
+
 # Runs "$@" under GNU time; prints its max RSS in KB to the file named by $TIMEFILE.
 timed() { /usr/bin/time -f '%M %e %U %S' -o "$TIMEFILE" "$@"; }
 
@@ -42,18 +50,19 @@ for N in "$@"; do
       > "$WORK/gen-$N.log"
     touch "$src/.complete"
   fi
-  rm -rf "$out"
+  discard "$out"
   TIMEFILE=$WORK/build-$N.time timed "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs "$JOBS" --json \
     > "$WORK/build-$N.json"
   "$FLOOR" "$src" "$out" > "$WORK/floor-$N.json"
   written=$(du -sb "$out/tiles" | cut -f1)
   jobs1=null
   if [ "${COMPARE_JOBS:-0}" = 1 ]; then
-    rm -rf "$out/tiles" "$out"/work/manifest-*
+    discard "$out/tiles"
+    rm -f "$out"/work/manifest-*
     "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs 1 --json > "$WORK/build-$N-jobs1.json"
     jobs1=$WORK/build-$N-jobs1.json
   fi
-  [ "${KEEP:-0}" = 1 ] || rm -rf "$out"
+  [ "${KEEP:-0}" = 1 ] || discard "$out"
   results+=("$N|$WORK/build-$N.json|$WORK/build-$N.time|$WORK/floor-$N.json|$written|$jobs1|$WORK/gen-$N.time")
 done
 

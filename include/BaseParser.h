@@ -187,8 +187,12 @@ class KMZTILE_API CBaseParser {
   bool CreateLocationTxt(int level, std::string stem);
   bool SelectKml(std::string coordinatesPath, IPyramidPtr pyramid, long level, long row, long column,
                  std::vector<std::string>* selected);
-  bool CombineKml(long level, std::vector<std::string> models, std::string tileName);
-  bool CreateNewKmz(long level, std::vector<std::string> models, std::string tileName);
+  // The tile document written by CombineKml is also handed back through
+  // @p written; CreateNewKmz takes it from @p document instead of reading the
+  // file again, and hands the archive it wrote back through @p archive.
+  bool CombineKml(long level, std::vector<std::string> models, std::string tileName, std::string* written = nullptr);
+  bool CreateNewKmz(long level, std::vector<std::string> models, std::string tileName,
+                    const std::string* document = nullptr, std::string* archive = nullptr);
   bool GetLastKmz(long level, std::string tileName, std::string* kmz);
 
   int m_maxLevel;

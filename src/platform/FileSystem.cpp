@@ -1,12 +1,14 @@
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -137,27 +139,61 @@ bool OpenOutput(std::ofstream& out, const std::string& path, bool binary) {
   return out.is_open();
 }
 
+namespace {
+
+// Closes a file descriptor when it goes out of scope.
+struct Descriptor {
+  explicit Descriptor(int f) : fd(f) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int fd;
+};
+
+}  // namespace
+
+// Whole-file reads and writes go straight to the system calls: they run
+// several times per tile, and a stream adds a stat, seeks and a buffer.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in;
-  if (!OpenInput(in, path, true)) return false;
-  std::string data;
-  in.seekg(0, std::ios::end);
-  const auto size = in.tellg();
-  if (size < 0) return false;
-  data.resize(static_cast<size_t>(size));
-  in.seekg(0, std::ios::beg);
-  if (size > 0 && !in.read(data.data(), size)) return false;
+  if (InjectedFault(FileOp::Open)) return false;
+  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = file.fd;
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string data(static_cast<size_t>(st.st_size), '\0');
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // an error, or the file shrank while read
+    done += static_cast<size_t>(n);
+  }
   out.swap(data);
   return true;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
-  std::ofstream out;
-  if (!OpenOutput(out, path, true)) return false;
-  if (InjectedFault(FileOp::Write)) return false;
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-  out.close();
-  return !out.fail();
+  if (InjectedFault(FileOp::Open)) return false;
+  const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  if (InjectedFault(FileOp::Write)) {
+    ::close(fd);
+    return false;
+  }
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0;
 }
 
 std::string TemporarySibling(const std::string& path) {

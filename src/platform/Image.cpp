@@ -80,6 +80,19 @@ bool Image::Resample(long width, long height, int /*mode*/) {
   return true;
 }
 
+Image Image::Resampled(long width, long height) const {
+  Image copy(format_);
+  if (!IsValid() || width < 1 || height < 1) return copy;
+  if (width == raster_.width && height == raster_.height)
+    copy.raster_ = raster_;
+  else
+    copy.raster_ = Nearest(raster_, width, height);
+  copy.width_ = width;
+  copy.height_ = height;
+  copy.channels_ = channels_;
+  return copy;
+}
+
 bool Image::Encode(std::string& out, int format) const {
   if (!IsValid()) return false;
   // A reduced decode that was never resampled is brought back to its size first.

@@ -64,6 +64,14 @@ class Image {
   bool Resample(long width, long height, int mode = 1);
 
   /**
+   * A copy of the image resized to exactly @p width by @p height by nearest
+   * pixel, as Resample would leave it, made without copying the pixels of
+   * this image first. @return a not-valid image when this one is not valid
+   * or a size is below 1.
+   */
+  Image Resampled(long width, long height) const;
+
+  /**
    * Encodes the image as @p format (3 JPEG, 4 PNG, 6 TIFF; 0 means JPEG)
    * into @p out, replacing it. @return false (out untouched) when the image
    * is not valid, the format is unknown or the encoder fails.

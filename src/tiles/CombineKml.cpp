@@ -57,7 +57,8 @@ void RemoveFirstModelPlacemark(const kmldom::FolderPtr& folder) {
 
 }  // namespace
 
-bool CBaseParser::CombineKml(long level, std::vector<std::string> models, std::string tileName) {
+bool CBaseParser::CombineKml(long level, std::vector<std::string> models, std::string tileName,
+                             std::string* written) {
   if (m_workFolder.empty() || tileName.empty() || models.empty()) return false;
   const auto number = LevelFolderNumber(m_maxLevel, level);
   if (!number) return false;
@@ -89,5 +90,7 @@ bool CBaseParser::CombineKml(long level, std::vector<std::string> models, std::s
   if (!file) return false;
   std::string text;
   if (!file->SerializeToString(&text)) return false;
-  return kmztile::platform::WriteFileAtomically(folder + tileName + ".kml", text);
+  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kml", text)) return false;
+  if (written) written->swap(text);
+  return true;
 }

@@ -25,17 +25,21 @@ bool AddEntry(ZipWriter& zip, const std::string& name, const std::string& data) 
 
 }  // namespace
 
-bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std::string tileName) {
+bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std::string tileName,
+                               const std::string* document, std::string* archive) {
   if (m_workFolder.empty() || tileName.empty()) return false;
   const auto number = LevelFolderNumber(m_maxLevel, level);
   if (!number) return false;
   const std::string folder = LevelFolder(m_workFolder, *number) + "\\";
 
   ZipWriter zip;
-  std::string document;
-  if (!kmztile::platform::ReadWholeFile(folder + tileName + ".kml", document)) return false;
-  if (!AddEntry(zip, tileName + ".kml", document)) return false;
-  document = std::string();
+  if (document) {
+    if (!AddEntry(zip, tileName + ".kml", *document)) return false;
+  } else {
+    std::string text;
+    if (!kmztile::platform::ReadWholeFile(folder + tileName + ".kml", text)) return false;
+    if (!AddEntry(zip, tileName + ".kml", text)) return false;
+  }
 
   for (const std::string& model : models) {
     kmztile::reading::OpenedKmz package;
@@ -69,9 +73,11 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
     }
   }
 
-  std::string archive;
-  if (!zip.Finish(archive)) return false;
+  std::string bytes;
+  if (!zip.Finish(bytes)) return false;
   // Written beside its final name and renamed into place: a failed tile never
   // leaves a half-written KMZ under that name.
-  return kmztile::platform::WriteFileAtomically(folder + tileName + ".kmz", archive);
+  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kmz", bytes)) return false;
+  if (archive) archive->swap(bytes);
+  return true;
 }

@@ -1,5 +1,6 @@
-// The tile driver: selection, combination, KMZ writing and reading the
-// finished KMZ back for the host.
+// The tile driver: selection, combination and KMZ writing; the host gets the
+// bytes of the KMZ just written (GetLastKmz reads a tile's KMZ from its level
+// folder).
 #include <cstdio>
 
 #include "BaseParser.h"
@@ -19,9 +20,13 @@ bool CBaseParser::CreateTile(IPyramidPtr pyramid, long level, long row, long col
   char name[72];
   std::snprintf(name, sizeof name, "%ld-%ld-%ld", level, row, column);
   const std::string tileName = name;
-  if (!CombineKml(level, models, tileName)) return false;
-  if (!CreateNewKmz(level, models, tileName)) return false;
-  return GetLastKmz(level, tileName, kmz);
+  // The document and the archive pass from step to step in memory; the
+  // level folder still receives both files, as hosts expect.
+  std::string document, archive;
+  if (!CombineKml(level, models, tileName, &document)) return false;
+  if (!CreateNewKmz(level, models, tileName, &document, &archive)) return false;
+  kmz->swap(archive);
+  return true;
 }
 
 bool CBaseParser::GetLastKmz(long level, std::string tileName, std::string* kmz) {

@@ -4,6 +4,7 @@
 // never written; an interrupted run resumes.
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -39,6 +40,18 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   for (const auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = kmztest::ReadFile(e.path().string());
   return files;
+}
+
+// Files the tile stage leaves in the level folders of OUT/work/middle: tile
+// documents and archives ("15-10-20.kml") and temporary files.
+std::vector<std::string> TileLeftovers(const std::string& out) {
+  static const std::regex tile(R"(\d+-\d+-\d+\.km[lz])");
+  std::vector<std::string> left;
+  for (const auto& e : fs::recursive_directory_iterator(out + "/work/middle")) {
+    const std::string name = e.path().filename().string();
+    if (std::regex_match(name, tile) || name.find(".tmp.") != std::string::npos) left.push_back(e.path().string());
+  }
+  return left;
 }
 
 nlohmann::json Tileset(const std::string& out) { return nlohmann::json::parse(kmztest::ReadFile(out + "/tileset.json")); }
@@ -128,6 +141,8 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
   EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
   EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
+  // The level folders' own copies of the tiles are gone after every kind of run.
+  for (const char* out : {"one", "two", "shards"}) EXPECT_EQ(TileLeftovers(Path(out)), std::vector<std::string>{}) << out;
 }
 
 TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {

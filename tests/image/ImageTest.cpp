@@ -138,6 +138,34 @@ TEST(Image, NearestPixelResampling) {
   EXPECT_EQ(6, image.GetWidth());
 }
 
+// The const resize the tile writer uses on cached decodes: the same pixels as
+// Resample, the source left as it was, a reduced decode brought to its size.
+TEST(Image, ResampledCopyMatchesResampleAndLeavesTheSource) {
+  const Image source = Decode(Real("jpeg/progressive_app13-multiple.jpg"), 3, 2.0);  // 256 x 160, decoded at 1/2
+  ASSERT_TRUE(source.IsValid());
+  for (const auto& [w, h] : std::vector<std::pair<long, long>>{{64, 40}, {128, 80}, {1, 1}, {300, 7}}) {
+    Image inPlace = source;
+    ASSERT_TRUE(inPlace.Resample(w, h));
+    const Image copy = source.Resampled(w, h);
+    ASSERT_TRUE(copy.IsValid());
+    EXPECT_EQ(w, copy.GetWidth());
+    EXPECT_EQ(h, copy.GetHeight());
+    EXPECT_EQ(source.GetChannels(), copy.GetChannels());
+    std::string a, b;
+    ASSERT_TRUE(inPlace.Encode(a, 4));
+    ASSERT_TRUE(copy.Encode(b, 4));
+    EXPECT_EQ(a, b) << w << "x" << h;
+  }
+  EXPECT_EQ(256, source.GetWidth());
+  EXPECT_EQ(160, source.GetHeight());
+  // Decoded at 1/2 but stored at 256 x 160: the copy at the stored size is full size.
+  std::string full;
+  ASSERT_TRUE(source.Resampled(256, 160).Encode(full, 4));
+  EXPECT_EQ(256, Decode(full, 4).GetWidth());
+  EXPECT_FALSE(source.Resampled(0, 4).IsValid());
+  EXPECT_FALSE(Image().Resampled(4, 4).IsValid());
+}
+
 TEST(Image, EncodesEveryFormatAndReadsItBack) {
   const std::string source = Real("tiff/libtiff_rgb-3c-8b.tiff");
   Image image = Decode(source, 6);

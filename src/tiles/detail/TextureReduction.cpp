@@ -34,11 +34,11 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
     if (cache) cache->Insert(source, decoded);
   }
   if (!decoded->IsValid()) return TextureOutcome::Dropped;
-  Image image = *decoded;
-  const long width = static_cast<long>(static_cast<float>(image.GetWidth()) / factor);
-  const long height = static_cast<long>(static_cast<float>(image.GetHeight()) / factor);
+  const long width = static_cast<long>(static_cast<float>(decoded->GetWidth()) / factor);
+  const long height = static_cast<long>(static_cast<float>(decoded->GetHeight()) / factor);
   if (width < 8 && height < 8) return TextureOutcome::Dropped;
-  image.Resample(width < 1 ? 1 : width, height < 1 ? 1 : height, 1);
+  // The cached decode stays untouched: only the reduced pixels are made.
+  const Image image = decoded->Resampled(width < 1 ? 1 : width, height < 1 ? 1 : height);
   const int target = format == platform::kImageUnknown ? platform::kImageJpeg : format;
   std::string encoded;
   if (!image.Encode(encoded, target)) return TextureOutcome::Kept;
