@@ -60,6 +60,41 @@ void WriteStamp(const fs::path& work, const nlohmann::json& stamp) {
   build::WriteFileAtomically((work / kStampFile).string(), stamp.dump(2) + "\n");
 }
 
+// Puts the files of `source` below `work`. Packaging only reads the models,
+// location texts and textures, and writes nothing but new files and the KML
+// template, which it replaces whole (a new file renamed over the old). So
+// every file but the KML documents is a hard link to the source file, which
+// costs no copying; the KML documents are copied, and any file that cannot
+// be linked (another file system, no permission) is copied as well.
+bool StageFiles(const fs::path& source, const fs::path& work, std::string& error) {
+  std::error_code ec;
+  // Folders reached through symbolic links are staged too, as a recursive copy would.
+  fs::recursive_directory_iterator it(source, fs::directory_options::follow_directory_symlink, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path target = work / it->path().lexically_relative(source);
+    if (it->is_directory(ec)) {
+      // An output folder placed inside the source folder is not source.
+      if (fs::equivalent(it->path(), work.parent_path(), ec) || fs::equivalent(it->path(), work, ec)) {
+        it.disable_recursion_pending();
+        continue;
+      }
+      fs::create_directories(target, ec);
+      continue;
+    }
+    if (!it->is_regular_file(ec)) continue;
+    std::string extension = it->path().extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::error_code linked = std::make_error_code(std::errc::operation_not_permitted);
+    if (extension != ".kml" && !it->is_symlink()) fs::create_hard_link(it->path(), target, linked);
+    if (linked) fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+  }
+  if (ec) {
+    error = "cannot copy " + source.string() + " to " + work.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
 // Stage 1: a copy of the source folder, which packaging may rewrite freely.
 bool Stage(const PipelineSettings& s, const fs::path& work, nlohmann::json& stamp, std::string& error) {
   const std::string source = fs::weakly_canonical(s.source).string();
@@ -72,11 +107,7 @@ bool Stage(const PipelineSettings& s, const fs::path& work, nlohmann::json& stam
     error = "cannot create " + work.string() + ": " + ec.message();
     return false;
   }
-  fs::copy(s.source, work, fs::copy_options::recursive, ec);
-  if (ec) {
-    error = "cannot copy " + s.source + " to " + work.string() + ": " + ec.message();
-    return false;
-  }
+  if (!StageFiles(s.source, work, error)) return false;
   stamp = {{"source", source}, {"crs", s.crs}, {"staged", true}};
   WriteStamp(work, stamp);
   return true;

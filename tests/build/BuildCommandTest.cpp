@@ -191,3 +191,27 @@ TEST_F(BuildCommand, ModelsLeftOutWhilePackagingAreReported) {
   EXPECT_NE(run.err.find("1 of 6 models were left out"), std::string::npos) << run.err;
   EXPECT_EQ(Tileset(Path("out"))["settings"]["models"].get<long>(), 5);
 }
+
+// Staging links the files packaging only reads and copies the KML template it
+// rewrites, so the source keeps its bytes; an output folder inside the source
+// folder is not staged into itself.
+TEST_F(BuildCommand, StagingLinksReadOnlyFilesAndSkipsAnOutputInsideTheSource) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 6);
+  const auto before = Snapshot(src);
+  const std::string out = src + "/out";
+  const auto run = Build(src, out);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Tileset(out)["settings"]["models"].get<long>(), 6);
+  EXPECT_FALSE(fs::exists(out + "/work/out"));
+
+  EXPECT_TRUE(fs::equivalent(src + "/0001.dae", out + "/work/0001.dae"));
+  EXPECT_TRUE(fs::equivalent(src + "/0001.txt", out + "/work/0001.txt"));
+  for (const auto& e : fs::directory_iterator(src + "/0001"))
+    EXPECT_TRUE(fs::equivalent(e.path(), out + "/work/0001/" + e.path().filename().string())) << e.path();
+  EXPECT_FALSE(fs::equivalent(src + "/doc.kml", out + "/work/doc.kml"));
+
+  auto after = Snapshot(src);
+  for (auto it = after.begin(); it != after.end();) it = it->first.rfind("out/", 0) == 0 ? after.erase(it) : ++it;
+  EXPECT_EQ(after, before) << "the source folder was written";
+}
