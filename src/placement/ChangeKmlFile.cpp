@@ -9,11 +9,18 @@
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
 #include "platform/Locale.h"
+#include "tiles/detail/ZipWriter.h"
 
 namespace placement = kmztile::placement::detail;
 namespace platform = kmztile::platform;
+using kmztile::tiles::detail::IsCompressedImage;
+using kmztile::tiles::detail::ZipWriter;
 
 namespace {
+
+// zlib level of the package's text entries (COLLADA and KML): the packages
+// are read once more by the import, so speed matters more than size.
+constexpr int kTextLevel = 1;
 
 // Rewrites the parsed template for one model. A Folder gets the model's name
 // and a new placemark from its first placemark; any other feature passes
@@ -70,16 +77,21 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   const std::string textureFolder = folder + "\\" + modelName;
   placement::ListFolderFiles(textureFolder, "", textures);
 
-  kmlengine::KmzFilePtr kmz = platform::KmzCreate(folder + "\\middle\\" + modelName + ".kmz");
-  if (!kmz) return false;
+  // The package is built in memory and written whole: textures (already
+  // compressed images) are stored rather than deflated again, text is
+  // deflated at zlib's fastest level, and a failed model never leaves a
+  // partial archive behind.
+  ZipWriter zip;
   std::string bytes;
   for (const std::string& texture : textures) {
     if (!platform::ReadWholeFile(textureFolder + "\\" + texture, bytes)) continue;
-    if (!kmz->AddFile(bytes, "models/" + modelName + "/" + texture)) return false;
+    if (!zip.Add("models/" + modelName + "/" + texture, bytes, !IsCompressedImage(bytes), kTextLevel)) return false;
   }
   if (!ReadModelFile(folder, modelName, modelFile, bytes)) return false;
-  if (!kmz->AddFile(bytes, "models/" + modelName + ".dae")) return false;
+  if (!zip.Add("models/" + modelName + ".dae", bytes, true, kTextLevel)) return false;
   platform::InstallUserDefaultLocale();
   if (!platform::ReadWholeFile(folder + "\\doc.kml", bytes)) return false;
-  return kmz->AddFile(bytes, "doc.kml");
+  if (!zip.Add("doc.kml", bytes, true, kTextLevel)) return false;
+  std::string archive;
+  return zip.Finish(archive) && platform::WriteFileAtomically(folder + "\\middle\\" + modelName + ".kmz", archive);
 }

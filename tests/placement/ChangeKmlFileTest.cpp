@@ -1,7 +1,9 @@
 // Rewriting the template for one model and packing its KMZ; the folder listing.
 #include "BaseParser.h"
 #include "SourceFolder.h"
+#include "kml/engine.h"
 #include "placement/detail/FolderListing.h"
+#include "reading/detail/ZipDirectory.h"
 
 using namespace placementtest;
 
@@ -42,6 +44,22 @@ TEST_F(ChangeKmlFile, PacksTexturesModelAndDocumentAtTheNewPosition) {
   EXPECT_EQ(contents[1], kmztest::ReadFile(kmztest::RealData("collada/duck/duck_triangles.dae")));
   // The template was rewritten in place and packed as it now stands.
   EXPECT_EQ(contents[2], kmztest::ReadFile(F_ + "/doc.kml"));
+
+  // The image is stored (it is compressed already), the text deflated; libkml reads every entry back.
+  const std::string package = kmztest::ReadFile(F_ + "/middle/duck.kmz");
+  kmztile::reading::detail::ZipDirectory directory;
+  ASSERT_TRUE(kmztile::reading::detail::ZipDirectory::Parse(package, directory));
+  ASSERT_EQ(directory.entries().size(), 3u);
+  EXPECT_EQ(directory.entries()[0].method, 0);
+  EXPECT_EQ(directory.entries()[1].method, 8);
+  EXPECT_EQ(directory.entries()[2].method, 8);
+  const kmlengine::KmzFilePtr kmz = kmlengine::KmzFile::OpenFromString(package);
+  ASSERT_TRUE(kmz);
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string viaLibkml;
+    ASSERT_TRUE(kmz->ReadFile(names[i].c_str(), &viaLibkml)) << names[i];
+    EXPECT_EQ(viaLibkml, contents[i]) << names[i];
+  }
 
   const kmldom::FolderPtr folder = RootFolder(contents[2]);
   ASSERT_TRUE(folder);
