@@ -16,7 +16,7 @@
 #include "platform/detail/Codecs.h"
 #include "tiles/detail/CoordinatesFile.h"
 #include "tiles/detail/TextureReduction.h"
-#include "tiles/detail/ZipWriter.h"
+#include "platform/ZipWriter.h"
 
 class CBaseParserTestAccess {
  public:
@@ -170,9 +170,9 @@ void BM_ArchiveWriter(benchmark::State& state) {
       }
       bytes = std::filesystem::file_size(path);
     } else {
-      kmztile::tiles::detail::ZipWriter zip;
+      kmztile::platform::ZipWriter zip;
       for (const auto& [name, data] : entries)
-        zip.Add(name, data, !kmztile::tiles::detail::IsCompressedImage(data), textLevel);
+        zip.Add(name, data, !kmztile::platform::IsCompressedImage(data), textLevel);
       std::string out;
       zip.Finish(out);
       kmztest::WriteFile(path, out);

@@ -19,6 +19,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Image.h"
+#include "platform/ZipWriter.h"
 #include "reading/KmzSource.h"
 #include "tiles/detail/TextureReduction.h"
 
@@ -28,7 +29,7 @@ using kmztile::platform::Image;
 namespace {
 
 // The zlib level the tile writer deflates KML and COLLADA entries with.
-constexpr int kTextLevel = 1;
+constexpr int kTextLevel = kmztile::platform::kTextDeflateLevel;
 
 // CPU time of this (single) thread: on a machine shared with other work the
 // wall clock would also measure the neighbours.

@@ -60,6 +60,13 @@ void WriteStamp(const fs::path& work, const nlohmann::json& stamp) {
   build::WriteFileAtomically((work / kStampFile).string(), stamp.dump(2) + "\n");
 }
 
+// A file name's extension with its dot, lower-cased (".DAE" -> ".dae").
+std::string LowerExtension(const fs::path& path) {
+  std::string extension = path.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
 // Puts the files of `source` below `work`. Packaging only reads the models,
 // location texts and textures, and writes nothing but new files and the KML
 // template, which it replaces whole (a new file renamed over the old). So
@@ -82,10 +89,8 @@ bool StageFiles(const fs::path& source, const fs::path& work, std::string& error
       continue;
     }
     if (!it->is_regular_file(ec)) continue;
-    std::string extension = it->path().extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::error_code linked = std::make_error_code(std::errc::operation_not_permitted);
-    if (extension != ".kml" && !it->is_symlink()) fs::create_hard_link(it->path(), target, linked);
+    if (LowerExtension(it->path()) != ".kml" && !it->is_symlink()) fs::create_hard_link(it->path(), target, linked);
     if (linked) fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
   }
   if (ec) {
@@ -564,9 +569,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   // Packaging leaves out a model whose location or package is unusable.
   long sources = 0;
   for (const auto& e : fs::directory_iterator(work, ec)) {
-    std::string ext = e.path().extension().string();
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == ".dae" && e.is_regular_file()) ++sources;
+    if (LowerExtension(e.path()) == ".dae" && e.is_regular_file()) ++sources;
   }
   if (sources > result.models)
     result.warnings.push_back(std::to_string(sources - result.models) + " of " + std::to_string(sources) +

@@ -9,18 +9,13 @@
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
 #include "platform/Locale.h"
-#include "tiles/detail/ZipWriter.h"
+#include "platform/ZipWriter.h"
 
 namespace placement = kmztile::placement::detail;
 namespace platform = kmztile::platform;
-using kmztile::tiles::detail::IsCompressedImage;
-using kmztile::tiles::detail::ZipWriter;
+using kmztile::platform::ZipWriter;
 
 namespace {
-
-// zlib level of the package's text entries (COLLADA and KML): the packages
-// are read once more by the import, so speed matters more than size.
-constexpr int kTextLevel = 1;
 
 // Rewrites the parsed template for one model. A Folder gets the model's name
 // and a new placemark from its first placemark; any other feature passes
@@ -85,13 +80,13 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   std::string bytes;
   for (const std::string& texture : textures) {
     if (!platform::ReadWholeFile(textureFolder + "\\" + texture, bytes)) continue;
-    if (!zip.Add("models/" + modelName + "/" + texture, bytes, !IsCompressedImage(bytes), kTextLevel)) return false;
+    if (!zip.AddFile("models/" + modelName + "/" + texture, bytes)) return false;
   }
   if (!ReadModelFile(folder, modelName, modelFile, bytes)) return false;
-  if (!zip.Add("models/" + modelName + ".dae", bytes, true, kTextLevel)) return false;
+  if (!zip.AddFile("models/" + modelName + ".dae", bytes)) return false;
   platform::InstallUserDefaultLocale();
   if (!platform::ReadWholeFile(folder + "\\doc.kml", bytes)) return false;
-  if (!zip.Add("doc.kml", bytes, true, kTextLevel)) return false;
+  if (!zip.AddFile("doc.kml", bytes)) return false;
   std::string archive;
   return zip.Finish(archive) && platform::WriteFileAtomically(folder + "\\middle\\" + modelName + ".kmz", archive);
 }

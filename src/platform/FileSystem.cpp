@@ -141,7 +141,7 @@ bool OpenOutput(std::ofstream& out, const std::string& path, bool binary) {
 
 namespace {
 
-// Closes a file descriptor when it goes out of scope.
+// Closes a file descriptor when it goes out of scope, unless Close did.
 struct Descriptor {
   explicit Descriptor(int f) : fd(f) {}
   ~Descriptor() {
@@ -149,6 +149,13 @@ struct Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  // Closes now; false when the system reports a failure (a write that did
+  // not reach the file, on some file systems).
+  bool Close() {
+    const int f = fd;
+    fd = -1;
+    return ::close(f) == 0;
+  }
   int fd;
 };
 
@@ -159,14 +166,12 @@ struct Descriptor {
 bool ReadWholeFile(const std::string& path, std::string& out) {
   if (InjectedFault(FileOp::Open)) return false;
   const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
-  const int fd = file.fd;
-  if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::string data(static_cast<size_t>(st.st_size), '\0');
   size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+    const ssize_t n = ::read(file.fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;  // an error, or the file shrank while read
     done += static_cast<size_t>(n);
@@ -177,23 +182,16 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
   if (InjectedFault(FileOp::Open)) return false;
-  const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  if (InjectedFault(FileOp::Write)) {
-    ::close(fd);
-    return false;
-  }
+  Descriptor file(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (file.fd < 0 || InjectedFault(FileOp::Write)) return false;
   size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = ::write(file.fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      return false;
-    }
+    if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
-  return ::close(fd) == 0;
+  return file.Close();
 }
 
 std::string TemporarySibling(const std::string& path) {

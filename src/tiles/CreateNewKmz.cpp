@@ -3,27 +3,13 @@
 // textures reduced to the level.
 #include "BaseParser.h"
 #include "platform/FileSystem.h"
+#include "platform/ZipWriter.h"
 #include "reading/KmzSource.h"
 #include "tiles/detail/TextureReduction.h"
 #include "tiles/detail/TileNames.h"
-#include "tiles/detail/ZipWriter.h"
-
-namespace {
 
 using namespace kmztile::tiles::detail;
-
-// The zlib level of deflated entries (KML and COLLADA text). Deflating the
-// COLLADA copies dominates the cost of a tile; level 1 writes a 100-model
-// tile about three times faster than level 6 for a tile about 9 % larger
-// (bench/results/tiles.md).
-constexpr int kTextLevel = 1;
-
-// Adds one entry, storing bytes that are already compressed images.
-bool AddEntry(ZipWriter& zip, const std::string& name, const std::string& data) {
-  return zip.Add(name, data, !IsCompressedImage(data), kTextLevel);
-}
-
-}  // namespace
+using kmztile::platform::ZipWriter;
 
 bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std::string tileName,
                                const std::string* document, std::string* archive) {
@@ -32,14 +18,13 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
   if (!number) return false;
   const std::string folder = LevelFolder(m_workFolder, *number) + "\\";
 
-  ZipWriter zip;
-  if (document) {
-    if (!AddEntry(zip, tileName + ".kml", *document)) return false;
-  } else {
-    std::string text;
-    if (!kmztile::platform::ReadWholeFile(folder + tileName + ".kml", text)) return false;
-    if (!AddEntry(zip, tileName + ".kml", text)) return false;
+  std::string read;  // the tile document from the level folder, when not handed over
+  if (!document) {
+    if (!kmztile::platform::ReadWholeFile(folder + tileName + ".kml", read)) return false;
+    document = &read;
   }
+  ZipWriter zip;
+  if (!zip.AddFile(tileName + ".kml", *document)) return false;
 
   for (const std::string& model : models) {
     kmztile::reading::OpenedKmz package;
@@ -69,7 +54,7 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
                                          source) == TextureOutcome::Dropped)
           continue;
       }
-      if (!AddEntry(zip, InsertBaseName(path, base), data)) return false;
+      if (!zip.AddFile(InsertBaseName(path, base), data)) return false;
     }
   }
 

@@ -7,7 +7,7 @@
 #include "BaseParser.h"
 #include "FuzzSupport.h"
 #include "tiles/detail/CoordinatesFile.h"
-#include "tiles/detail/ZipWriter.h"
+#include "platform/ZipWriter.h"
 
 namespace kmzfuzz {
 
@@ -25,7 +25,7 @@ struct TileStage {
     MakeFolder(work);
     for (int n = 1; n <= 4; ++n) MakeFolder(work + std::to_string(n));
     const std::string kml = ModelKml();
-    kmztile::tiles::detail::ZipWriter zip;
+    kmztile::platform::ZipWriter zip;
     std::string package;
     if (!zip.Add("models/m/wall.png", Read(KMZTILE_REAL_DATA "/images/png/tiny_7x13.png"), false) ||
         !zip.Add("models/m.dae", "<COLLADA/>", true) || !zip.Add("doc.kml", kml, true) || !zip.Finish(package))

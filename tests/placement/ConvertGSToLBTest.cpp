@@ -1,6 +1,7 @@
 // ConvertGSToLB's call order against a recording fake component, and end to
 // end through the real one.
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "BaseParser.h"
@@ -153,36 +154,35 @@ TEST_F(ConvertWithFake, OtherProjectionNamesPassThroughWithoutConverter) {
   EXPECT_EQ(g_record.setDefinition, 1);
 }
 
+namespace {
+
+// The code of the _com_error @p call throws, or S_OK when it throws none.
+HRESULT ComErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const _com_error& e) {
+    return e.Error();
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 TEST_F(ConvertWithFake, MissingClassesAndInterfacesRaiseComErrorBeforeTouchingOutputs) {
   CBaseParser parser;
   double lon = 7, lat = 8;
   CoUnregisterClassFactory(CLSID_CoordSys);
-  try {
-    parser.ConvertGSToLB(39443000, 4418000, lon, lat);
-    ADD_FAILURE() << "no exception";
-  } catch (const _com_error& e) {
-    EXPECT_EQ(e.Error(), E_POINTER);
-  }
+  EXPECT_EQ(ComErrorOf([&] { parser.ConvertGSToLB(39443000, 4418000, lon, lat); }), E_POINTER);
   EXPECT_EQ(lon, 7);
   EXPECT_EQ(lat, 8);
 
   CoRegisterClassFactory(CLSID_CoordSys, &MakeFakeCoordSys);
   g_record.offerProjection = false;
-  try {
-    parser.ConvertGSToLB(39443000, 4418000, lon, lat);
-    ADD_FAILURE() << "no exception";
-  } catch (const _com_error& e) {
-    EXPECT_EQ(e.Error(), E_POINTER);
-  }
+  EXPECT_EQ(ComErrorOf([&] { parser.ConvertGSToLB(39443000, 4418000, lon, lat); }), E_POINTER);
   g_record.offerProjection = true;
 
   CoUnregisterClassFactory(CLSID_GridConverter);
-  try {
-    parser.ConvertGSToLB(39443000, 4418000, lon, lat);
-    ADD_FAILURE() << "no exception";
-  } catch (const _com_error& e) {
-    EXPECT_EQ(e.Error(), E_POINTER);
-  }
+  EXPECT_EQ(ComErrorOf([&] { parser.ConvertGSToLB(39443000, 4418000, lon, lat); }), E_POINTER);
   EXPECT_EQ(lon, 7);
   EXPECT_EQ(lat, 8);
 }

@@ -1,11 +1,11 @@
-#include "tiles/detail/ZipWriter.h"
+#include "platform/ZipWriter.h"
 
 #include <minizip/zip.h>
 
 #include <algorithm>
 #include <cstring>
 
-namespace kmztile::tiles::detail {
+namespace kmztile::platform {
 namespace {
 
 // minizip's file functions over a growing in-memory buffer.
@@ -114,6 +114,10 @@ bool ZipWriter::Add(const std::string& name, const std::string& data, bool compr
   return !state_->failed;
 }
 
+bool ZipWriter::AddFile(const std::string& name, const std::string& data) {
+  return Add(name, data, !IsCompressedImage(data), kTextDeflateLevel);
+}
+
 bool ZipWriter::Finish(std::string& out) {
   if (!state_->zip) return false;
   const int rc = zipClose(state_->zip, nullptr);
@@ -128,4 +132,4 @@ bool IsCompressedImage(const std::string& data) {
          data.compare(0, 4, "GIF8") == 0;
 }
 
-}  // namespace kmztile::tiles::detail
+}  // namespace kmztile::platform
