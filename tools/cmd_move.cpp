@@ -19,7 +19,7 @@ int RunMove(const MoveOptions& opt) {
     // An archive the library refused says why; other refusals have one rule.
     const std::string& why = kmztile::platform::LastError();
     if (!why.empty()) {
-      std::cerr << "kmztile move: " << opt.file << " was not changed: " << why << "\n";
+      std::cerr << "kmztile move: " << opt.file << ": " << why << "; the file was not changed\n";
       return kmztool::kFailed;
     }
     std::cerr << "kmztile move: " << opt.file << " was not changed: the position must lie within -180..180 and "
