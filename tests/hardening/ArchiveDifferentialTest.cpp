@@ -9,6 +9,7 @@
 // - an end record hidden in another one's comment, and central records that
 //   share local data: refused, because another reader would list different
 //   entries, or the same data twice.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -84,8 +85,11 @@ TEST_F(ArchiveDifferential, OurReaderAgreesWithMinizipOnEveryArchive) {
     } else {
       EXPECT_EQ(ours, theirs.readable) << "our reason: " << why;
     }
-    // libkml lists what minizip finds: the directory that has to be the checked one.
-    if (theirs.opened) {
+    // libkml lists what minizip finds: the directory that has to be the checked
+    // one. (Not asked about names of 1,024 bytes or more: it overruns a buffer on them.)
+    const bool libkmlSafe = std::all_of(theirs.names.begin(), theirs.names.end(),
+                                        [](const std::string& n) { return n.size() < 1024; });
+    if (theirs.opened && libkmlSafe) {
       EXPECT_EQ(LibkmlList(c.bytes), theirs.names);
     }
     if (!ours || !theirs.readable) continue;

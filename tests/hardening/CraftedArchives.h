@@ -34,17 +34,21 @@ inline std::string WithCommentLength(std::string zip, std::size_t length) {
   return zip;
 }
 
-/**
- * A package whose comment holds a second central directory and end record
- * listing only its KML: minizip, and so libkml, read the second one; a
- * reader that wants the comment to reach the end of the data reads the first.
- */
-inline std::string SecondDirectoryInComment(const std::string& package) {
+/** The first central record of @p package, as it stands. */
+inline std::string FirstCentralRecord(const std::string& package) {
   auto u16 = [&](std::size_t at) { return (package[at] & 0xff) | ((package[at + 1] & 0xff) << 8); };
-  const std::size_t firstDirectory = u16(package.size() - 6) | (u16(package.size() - 4) << 16);
-  // The first central record (doc.kml) again, then an end record for it.
-  const std::size_t recordSize = 46 + u16(firstDirectory + 28) + u16(firstDirectory + 30) + u16(firstDirectory + 32);
-  const std::string record = package.substr(firstDirectory, recordSize);
+  const std::size_t first = u16(package.size() - 6) | (u16(package.size() - 4) << 16);
+  return package.substr(first, 46 + u16(first + 28) + u16(first + 30) + u16(first + 32));
+}
+
+/**
+ * A package whose comment holds a second central directory of one record
+ * (by default its first one, the KML) and an end record: minizip, and so
+ * libkml, read the second directory; a reader that wants the comment to
+ * reach the end of the data reads the first.
+ */
+inline std::string SecondDirectoryInComment(const std::string& package, std::string record = "") {
+  if (record.empty()) record = FirstCentralRecord(package);
   const std::string fake = record + EndRecord(1, record.size(), package.size());
   return WithCommentLength(package, fake.size()) + fake;
 }
@@ -64,6 +68,11 @@ inline std::vector<Crafted> CraftedArchives() {
   out.push_back({"end signature in the comment", WithCommentLength(package, signature.size()) + signature,
                  "truncated end of central directory"});
   out.push_back({"second directory in the comment", SecondDirectoryInComment(package), "ambiguous end record", true});
+  // The hidden record's name would overrun libkml's 1 KB buffer, had libkml seen it.
+  std::string longName;
+  Header(longName, Stored(std::string(1100, 'n'), "x"), true, 0);
+  out.push_back({"second directory in the comment with a name of 1,100 bytes",
+                 SecondDirectoryInComment(package, longName), "ambiguous end record"});
   out.push_back({"records sharing local data", SharedDataArchive(Stored("models/m.dae", "<COLLADA/>"), 3),
                  "overlapping central records", true});
   std::string gap = package;  // ten bytes between the directory and the end record
