@@ -53,6 +53,17 @@ inline std::string SecondDirectoryInComment(const std::string& package, std::str
   return WithCommentLength(package, fake.size()) + fake;
 }
 
+/** A zip64 end-record locator pointing at @p target, as the comment of @p package (after @p prefix). */
+inline std::string Zip64LocatorInComment(const std::string& package, const std::string& prefix, std::uint64_t target) {
+  std::string comment = prefix;
+  Put32(comment, 0x07064b50);
+  Put32(comment, 0);  // disk of the zip64 end record
+  Put32(comment, static_cast<std::uint32_t>(target));
+  Put32(comment, static_cast<std::uint32_t>(target >> 32));
+  Put32(comment, 1);  // disks in all
+  return WithCommentLength(package, comment.size()) + comment;
+}
+
 inline std::vector<Crafted> CraftedArchives() {
   const std::string package = SmallPackage();
   std::vector<Crafted> out;
@@ -73,6 +84,10 @@ inline std::vector<Crafted> CraftedArchives() {
   Header(longName, Stored(std::string(1100, 'n'), "x"), true, 0);
   out.push_back({"second directory in the comment with a name of 1,100 bytes",
                  SecondDirectoryInComment(package, longName), "ambiguous end record"});
+  // minizip follows a zip64 locator whose target holds a zip64 end signature.
+  out.push_back({"zip64 locator", Zip64LocatorInComment(package, std::string("PK\x06\x06", 4), package.size()),
+                 "zip64 archive"});
+  out.push_back({"zip64 locator pointing past the end", Zip64LocatorInComment(package, "", ~std::uint64_t{0} - 1), ""});
   out.push_back({"records sharing local data", SharedDataArchive(Stored("models/m.dae", "<COLLADA/>"), 3),
                  "overlapping central records", true});
   std::string gap = package;  // ten bytes between the directory and the end record

@@ -32,7 +32,7 @@ bool HasZip64Locator(const unsigned char* data, std::size_t size, std::size_t lo
   if (at == 0 || at + kLocatorSize > size) return false;
   if (U32(data + at + 4) != 0 || U32(data + at + 16) != 1) return false;
   const std::uint64_t target = U64(data + at + 8);
-  return target + 4 <= size && U32(data + target) == 0x06064b50;
+  return target <= size - 4 && U32(data + target) == 0x06064b50;
 }
 
 // An end record at @p at that a reader could use for the same data: single
