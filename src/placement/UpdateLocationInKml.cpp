@@ -9,6 +9,7 @@
 #include "parser/ModelElements.h"
 #include "placement/detail/PlacemarkRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/KmlFiles.h"
 #include "platform/Paths.h"
 #include "reading/KmzSource.h"
@@ -97,8 +98,14 @@ bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double
   std::string kml;
   if (!placement::SerializeKml(parsed.kml, kml)) return false;
 
-  const std::string temporary = platform::TemporarySibling(path);
-  if (!WriteArchive(temporary, names, contents, KmlEntryName(path), kml) || !platform::RenamePath(temporary, path)) {
+  // A package reached through a symbolic link is rewritten where the link
+  // leads, so the link stays a link; the new archive keeps the old one's
+  // permissions (a read-only package stays read-only).
+  const std::string target = platform::LinkTarget(path);
+  if (target.empty()) return false;
+  const std::string temporary = platform::TemporarySibling(target);
+  if (!WriteArchive(temporary, names, contents, KmlEntryName(path), kml) ||
+      !platform::CopyPermissions(target, temporary) || !platform::RenamePath(temporary, target)) {
     platform::RemoveFile(temporary);
     return false;
   }
