@@ -98,8 +98,10 @@ TEST_F(HostileSource, HostileNamesAndLinksAreLeftOutAndReported) {
   fs::create_directory_symlink("..", src + "/0002/up");
   fs::create_directory_symlink("..", src + "/0002/up2");
   kmztest::WriteFile(src + "/0002/broken.jpg", "not an image at all");
-  fs::remove_all(src + "/0003");
-  kmztest::WriteFile(src + "/0003", "a file where the texture folder belongs");
+  // Model 0004 uses 0001's textures and has a file where its texture folder belongs.
+  fs::copy_file(src + "/0001.dae", src + "/0004.dae");
+  fs::copy_file(src + "/0001.txt", src + "/0004.txt");
+  kmztest::WriteFile(src + "/0004", "a file where the texture folder belongs");
 
   const auto run = Build(src, Path("out"), "--json");
   EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -107,7 +109,7 @@ TEST_F(HostileSource, HostileNamesAndLinksAreLeftOutAndReported) {
   nlohmann::json summary;
   ASSERT_NO_THROW(summary = nlohmann::json::parse(run.out)) << run.out;
   EXPECT_FALSE(summary.at("dropped").empty());
-  for (const char* file : {"precious.dae", "passwd.jpg", "stolen.jpg", "/0002/up", "broken.jpg", "/0003"})
+  for (const char* file : {"precious.dae", "passwd.jpg", "stolen.jpg", "/0002/up", "broken.jpg", "/0004"})
     EXPECT_TRUE(Mentions(run.err, file)) << file << "\n" << run.err;
 
   size_t tiles = 0;
