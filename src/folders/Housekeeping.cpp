@@ -6,7 +6,7 @@
 
 #include "BaseParser.h"
 #include "platform/FileSystem.h"
-#include "platform/FolderGuards.h"
+#include "folders/detail/LevelFolderLinks.h"
 
 namespace {
 
@@ -56,6 +56,7 @@ bool CBaseParser::DeleteFiles(std::string folder) {
   // nothing but the exact working folder is accepted, and a level folder
   // that is a symbolic link (it may lead anywhere) stops the clearing.
   if (folder.empty() || folder != m_workFolder) return false;
+  if (kmztile::folders::detail::AnyLevelFolderIsALink(folder, m_levelFolderCount)) return false;
   std::set<std::string> stems;
   std::vector<kmztile::platform::DirEntry> entries;
   kmztile::platform::FindEntries(folder + "*.kmz", entries);
@@ -63,7 +64,6 @@ bool CBaseParser::DeleteFiles(std::string folder) {
     if (!entry.isDirectory) stems.insert(entry.name.substr(0, entry.name.size() - 4));
   for (int n = 1; n <= m_levelFolderCount; ++n) {
     const std::string levelFolder = folder + std::to_string(n);
-    if (kmztile::platform::IsSymbolicLink(levelFolder)) return false;
     if (!kmztile::platform::FindEntries(levelFolder + "\\*.*", entries)) return false;
     for (const auto& entry : entries) {
       if (entry.isDirectory || entry.name.empty() || entry.name[0] == '.') continue;
@@ -76,8 +76,8 @@ bool CBaseParser::DeleteFiles(std::string folder) {
 
 bool CBaseParser::DeleteDirectorys(std::string folder) {
   if (folder.empty() || folder != m_workFolder) return false;
+  if (kmztile::folders::detail::AnyLevelFolderIsALink(folder, m_levelFolderCount)) return false;
   for (int n = 1; n <= m_levelFolderCount; ++n) {
-    if (kmztile::platform::IsSymbolicLink(folder + std::to_string(n))) return false;
     // A level folder that still holds other files stays.
     kmztile::platform::RemoveEmptyDirectory(folder + std::to_string(n));
   }

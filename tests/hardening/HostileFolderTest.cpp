@@ -226,7 +226,7 @@ TEST_F(HostileFolderTest, MoveKeepsTheLinkAndThePermissions) {
 }
 
 // Clearing deletes only the files the import and the tile builder make, and
-// never through a level folder that is a link.
+// neither clearing nor an import works through a level folder that is a link.
 TEST_F(HostileFolderTest, ClearingDeletesOnlyWhatTheLibraryMade) {
   const std::string work = Path("work");
   kmztest::WriteFile(work + "/a.kmz", "package");
@@ -244,10 +244,15 @@ TEST_F(HostileFolderTest, ClearingDeletesOnlyWhatTheLibraryMade) {
 
   // A level folder that is a link to someone else's folder stops the clearing.
   kmztest::WriteFile(Path("elsewhere/a.kml"), "not ours");
-  fs::remove_all(work + "/2");
-  fs::create_directory_symlink(Path("elsewhere"), work + "/2");
+  for (int n = 1; n <= 4; ++n) fs::remove_all(work + "/" + std::to_string(n));
+  fs::create_directory_symlink(Path("elsewhere"), work + "/1");
   EXPECT_FALSE(parser.DeleteFileAndDirectory(work + "\\"));
+  LayOutSource(Path("src"));  // a real package to import
+  ASSERT_TRUE(Package(Path("src")));
+  fs::copy_file(Path("src/middle/0001.kmz"), work + "/0001.kmz");
+  EXPECT_FALSE(parser.EarlyPrepare("")) << "an import wrote through the link";
   EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/a.kml")), "not ours");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("elsewhere")), fs::directory_iterator()), 1);
 }
 
 // A build empties its output and working folders: one that is or holds the
