@@ -8,7 +8,7 @@ namespace kmztool {
 
 std::size_t PrintRecordedProblems(const char* command) {
   const auto problems = kmztile::platform::TakeProblems();
-  for (const auto& p : problems) std::cerr << "kmztile " << command << ": left out: " << p.file << ": " << p.reason << "\n";
+  for (const auto& p : problems) std::cerr << "kmztile " << command << ": " << p.file << ": " << p.reason << "\n";
   return problems.size();
 }
 

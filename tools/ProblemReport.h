@@ -5,7 +5,7 @@
 
 namespace kmztool {
 
-/** Prints this thread's recorded problems as "kmztile COMMAND: left out: FILE: reason"; @return how many. */
+/** Prints this thread's recorded problems as "kmztile COMMAND: FILE: reason"; @return how many. */
 std::size_t PrintRecordedProblems(const char* command);
 
 }  // namespace kmztool
