@@ -1,5 +1,7 @@
 #include "platform/KmlFiles.h"
 
+#include <sys/stat.h>
+
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -24,6 +26,10 @@ bool KmlWriteStringToFile(const std::string& data, const std::string& path) {
 
 kmlengine::KmzFilePtr KmzCreate(const std::string& path) {
   if (InjectedFault(FileOp::Open)) return nullptr;
+  // libkml would open an existing file (or a link) for writing and truncate
+  // it; archives are only ever created under a new name.
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) == 0) return nullptr;
   return kmlengine::KmzFilePtr(kmlengine::KmzFile::Create(NativePath(path).c_str()));
 }
 
