@@ -104,6 +104,7 @@ bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double
   const std::string target = platform::LinkTarget(path);
   if (target.empty()) return false;
   const std::string temporary = platform::TemporarySibling(target);
+  if (platform::PathExists(temporary) || platform::IsSymbolicLink(temporary)) return false;  // not ours to replace
   if (!WriteArchive(temporary, names, contents, KmlEntryName(path), kml) ||
       !platform::CopyPermissions(target, temporary) || !platform::RenamePath(temporary, target)) {
     platform::RemoveFile(temporary);

@@ -52,10 +52,6 @@ struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
-}  // namespace
-
-namespace {
-
 // Why a listed entry is left out, or nullptr when it is listed. Names are
 // data: a name holding a backslash would become a path with separators
 // once the library joins it, so it is never handed out. Symbolic links are
@@ -211,10 +207,13 @@ bool ReadRegularFile(const std::string& path, std::string& out, int extraFlags) 
 }
 
 // Writes a file that does not exist yet: an existing file (or a link left
-// where the new file belongs) is never opened for writing.
-bool WriteNewFile(const std::string& path, const std::string& data, mode_t mode) {
+// where the new file belongs) is never opened for writing. @p created says
+// whether a file was made, so that only a file of ours is cleaned up.
+bool WriteNewFile(const std::string& path, const std::string& data, mode_t mode, bool& created) {
+  created = false;
   if (InjectedFault(FileOp::Open)) return false;
   Descriptor file(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  created = file.fd >= 0;
   if (file.fd < 0 || InjectedFault(FileOp::Write)) return false;
   if (mode != 0 && ::fchmod(file.fd, mode) != 0) return false;
   size_t done = 0;
@@ -252,8 +251,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& data) {
   struct stat st {};
   const mode_t mode = ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : 0;
   const std::string temp = TemporarySibling(path);
-  if (!WriteNewFile(temp, data, mode)) {
-    RemoveFile(temp);
+  bool created = false;
+  if (!WriteNewFile(temp, data, mode, created)) {
+    if (created) RemoveFile(temp);
     return false;
   }
   if (!RenamePath(temp, path)) {
