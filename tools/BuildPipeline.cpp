@@ -30,6 +30,8 @@
 #include "build/Progress.h"
 #include "build/RootKml.h"
 #include "build/Tileset.h"
+#include "platform/FileSystem.h"
+#include "platform/Problems.h"
 #include "tiles/detail/TextureCache.h"
 
 namespace fs = std::filesystem;
@@ -75,10 +77,16 @@ std::string LowerExtension(const fs::path& path) {
 // be linked (another file system, no permission) is copied as well.
 bool StageFiles(const fs::path& source, const fs::path& work, std::string& error) {
   std::error_code ec;
-  // Folders reached through symbolic links are staged too, as a recursive copy would.
-  fs::recursive_directory_iterator it(source, fs::directory_options::follow_directory_symlink, ec), end;
+  // Symbolic links are not followed (they may lead out of the source, or
+  // back into it without end), nor are FIFOs and devices read.
+  fs::recursive_directory_iterator it(source, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const fs::path target = work / it->path().lexically_relative(source);
+    if (const char* skipped = kmztile::platform::ListingSkipReason(it->path().string())) {
+      kmztile::platform::ReportProblem(it->path().string(), skipped);
+      it.disable_recursion_pending();
+      continue;
+    }
     if (it->is_directory(ec)) {
       // An output folder placed inside the source folder is not source.
       if (fs::equivalent(it->path(), work.parent_path(), ec) || fs::equivalent(it->path(), work, ec)) {
@@ -88,9 +96,8 @@ bool StageFiles(const fs::path& source, const fs::path& work, std::string& error
       fs::create_directories(target, ec);
       continue;
     }
-    if (!it->is_regular_file(ec)) continue;
     std::error_code linked = std::make_error_code(std::errc::operation_not_permitted);
-    if (LowerExtension(it->path()) != ".kml" && !it->is_symlink()) fs::create_hard_link(it->path(), target, linked);
+    if (LowerExtension(it->path()) != ".kml") fs::create_hard_link(it->path(), target, linked);
     if (linked) fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
   }
   if (ec) {
@@ -98,6 +105,15 @@ bool StageFiles(const fs::path& source, const fs::path& work, std::string& error
     return false;
   }
   return true;
+}
+
+// Adds a file the library left out or altered to the run's list, once.
+void NoteDropped(const std::string& what, PipelineResult& result) {
+  if (std::find(result.dropped.begin(), result.dropped.end(), what) == result.dropped.end())
+    result.dropped.push_back(what);
+}
+void NoteDropped(const std::vector<kmztile::platform::Problem>& problems, PipelineResult& result) {
+  for (const auto& p : problems) NoteDropped(p.file + ": " + p.reason, result);
 }
 
 // Stage 1: a copy of the source folder, which packaging may rewrite freely.
@@ -291,6 +307,8 @@ void BuildTiles(CBaseParser& parser, const std::vector<PlannedTile>& plan, const
       } else {
         line["models"] = 0;
       }
+      // What the library left out of this tile travels to the parent with it.
+      for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
       manifest << line.dump() << "\n" << std::flush;
       if (t.key.level >= kCoarsestLevel && t.key.level <= kFinestLevel)
         counters.levelNanos[t.key.level - kCoarsestLevel] +=
@@ -544,7 +562,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
 
   CBaseParser parser;
   std::wstring crsText, auxText;
-  if (!Package(parser, s, work, stamp, crsText, auxText, error)) return false;
+  const bool packaged = Package(parser, s, work, stamp, crsText, auxText, error);
+  NoteDropped(kmztile::platform::TakeProblems(), result);
+  if (!packaged) return false;
   result.stageSeconds.push_back({"package", clock.Lap()});
   const fs::path middle = work / "middle";
   parser.SetRequireFile(middle.string(), (middle / "scope.txt").string(), (middle / "coords.txt").string());
@@ -597,6 +617,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   const auto manifests = ReadManifests(work);
   for (const auto& t : plan) {
     if (build::ShardOf(t.parent, s.shard.count) != s.shard.index) continue;
+    const auto line = manifests.find(t.key);
+    if (line != manifests.end() && line->second.contains("dropped"))
+      for (const auto& d : line->second.at("dropped")) NoteDropped(d.get<std::string>(), result);
     TileRecord record;
     if (RecordOf(out, t.key, manifests, record)) {
       result.tiles.push_back(record);

@@ -7,7 +7,9 @@
 #include "placement/detail/FolderListing.h"
 #include "placement/detail/PlacemarkRewrite.h"
 #include "platform/FileSystem.h"
-#include "platform/KmlFiles.h"
+#include "platform/FolderGuards.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 #include "platform/Locale.h"
 #include "platform/ZipWriter.h"
 
@@ -43,10 +45,10 @@ bool RewriteTemplate(const placement::ParsedKml& parsed, const std::string& mode
 // a file system that ignores letter case.
 bool ReadModelFile(const std::string& folder, const std::string& modelName, const std::string& modelFile,
                    std::string& out) {
-  if (platform::ReadWholeFile(folder + "\\" + modelName + ".dae", out)) return true;
+  if (platform::ReadPlainFile(folder + "\\" + modelName + ".dae", out)) return true;
   const bool sameModel = modelFile.size() == modelName.size() + 4 && modelFile.compare(0, modelName.size(), modelName) == 0 &&
                          placement::FileExtension(modelFile) == "dae";
-  return sameModel && platform::ReadWholeFile(folder + "\\" + modelFile, out);
+  return sameModel && platform::ReadPlainFile(folder + "\\" + modelFile, out);
 }
 
 }  // namespace
@@ -55,7 +57,7 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
                                 std::string& modelFile, double longitude, double latitude) {
   platform::InstallUserDefaultLocale();
   std::string text;
-  if (!platform::KmlReadFileToString(templatePath, &text)) return false;
+  if (!platform::ReadPlainFile(templatePath, text)) return false;
 
   placement::ParsedKml parsed;
   if (!placement::ParseKmlWithFeature(text, parsed)) return false;
@@ -70,7 +72,12 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
 
   std::vector<std::string> textures;
   const std::string textureFolder = folder + "\\" + modelName;
-  placement::ListFolderFiles(textureFolder, "", textures);
+  // A texture folder that is a symbolic link may lead anywhere: not followed.
+  if (platform::IsSymbolicLink(textureFolder))
+    platform::ReportProblem(platform::NativePath(textureFolder),
+                            "the texture folder is a symbolic link; links are not followed, so no texture is packed");
+  else
+    placement::ListFolderFiles(textureFolder, "", textures);
 
   // The package is built in memory and written whole: textures (already
   // compressed images) are stored rather than deflated again, text is
@@ -79,13 +86,17 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   ZipWriter zip;
   std::string bytes;
   for (const std::string& texture : textures) {
-    if (!platform::ReadWholeFile(textureFolder + "\\" + texture, bytes)) continue;
+    if (!platform::ReadPlainFile(textureFolder + "\\" + texture, bytes)) {
+      platform::ReportProblem(platform::NativePath(textureFolder + "\\" + texture),
+                              "the texture cannot be read; the package of model " + modelName + " lacks it");
+      continue;
+    }
     if (!zip.AddFile("models/" + modelName + "/" + texture, bytes)) return false;
   }
   if (!ReadModelFile(folder, modelName, modelFile, bytes)) return false;
   if (!zip.AddFile("models/" + modelName + ".dae", bytes)) return false;
   platform::InstallUserDefaultLocale();
-  if (!platform::ReadWholeFile(folder + "\\doc.kml", bytes)) return false;
+  if (!platform::ReadPlainFile(folder + "\\doc.kml", bytes)) return false;
   if (!zip.AddFile("doc.kml", bytes)) return false;
   std::string archive;
   return zip.Finish(archive) && platform::WriteFileAtomically(folder + "\\middle\\" + modelName + ".kmz", archive);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +11,8 @@
 #include "placement/detail/FolderListing.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 
 namespace platform = kmztile::platform;
 
@@ -20,17 +22,22 @@ constexpr double kScopeMargin = 0.0001;
 constexpr size_t kNumberBuffer = 200;
 
 // Lines 1 and 2 of the model location text as numbers (atof: 0 for a
-// missing line, an empty one or one without a number).
-void ReadLocationText(const std::string& path, double& x, double& y) {
+// missing line, an empty one or one without a number). A link or a FIFO in
+// its place is not read: the model is recorded as left out by the caller.
+bool ReadLocationText(const std::string& path, double& x, double& y) {
+  std::string text;
+  const bool read = platform::ReadPlainFile(path, text);
+  std::istringstream in(text);
   std::string lines[4];
-  std::ifstream in;
-  if (platform::OpenInput(in, path, false)) {
-    for (std::string& line : lines) {
-      if (!std::getline(in, line)) break;
-    }
+  for (std::string& line : lines) {
+    if (!std::getline(in, line)) break;
   }
   x = std::atof(lines[0].c_str());
   y = std::atof(lines[1].c_str());
+  if (read) return true;
+  if (platform::PathExists(path)) return false;
+  platform::ReportProblem(platform::NativePath(path), "the location text is missing: the model stands at 0, 0");
+  return true;
 }
 
 // "%f " of @p value into the fixed-size number buffer. @return false when
@@ -41,6 +48,10 @@ bool FormatNumber(double value, std::string& out) {
   if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
   out.assign(buffer, static_cast<size_t>(n));
   return true;
+}
+
+void LeftOut(const std::string& file, const std::string& model, const std::string& why) {
+  platform::ReportProblem(platform::NativePath(file), "model " + model + " was left out: " + why);
 }
 
 // Text files keep the desktop line end, CR LF.
@@ -63,12 +74,10 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   if (models.empty()) return false;
 
   // Emptied now, filled once every model is packaged: the count line must
-  // be the number of models actually listed below it.
+  // be the number of models actually listed below it. Replaced, never
+  // truncated in place: the file may be a hard link to one of the user's.
   const std::string coordsPath = middle + "\\coords.txt";
-  {
-    std::ofstream coords;
-    platform::OpenOutput(coords, coordsPath, true);
-  }
+  platform::WriteFileAtomically(coordsPath, std::string());
 
   double minLon = 180, maxLon = -180, minLat = 90, maxLat = -90;
   std::string groups;
@@ -77,18 +86,26 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   for (std::string& modelFile : models) {
     std::string name = modelFile.substr(0, modelFile.size() - 4);
     double x = 0, y = 0;
-    ReadLocationText(folder + "\\" + name + ".txt", x, y);
+    const std::string locationPath = folder + "\\" + name + ".txt";
+    if (!ReadLocationText(locationPath, x, y)) {
+      LeftOut(locationPath, name, "the location text is not a plain file that can be read");
+      platform::RemoveFile(middle + "\\" + name + ".kmz");
+      continue;
+    }
     double lon = x, lat = y;
     if (x > 180 && y > 90) ConvertGSToLB(x, y, lon, lat);
     // A failed conversion (or a corrupt location text) gives no position:
     // such a model is left out entirely rather than placed at garbage.
     std::string lonText, latText;
-    if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText))
+    if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText)) {
+      LeftOut(locationPath, name, "the location gives no usable longitude/latitude");
       continue;
+    }
     // A model whose package was not written completely is left out too, and
     // its partial (or previous run's) archive removed: the coordinates file
     // lists exactly the packages that place their model where it says.
     if (!changeKmlFile(folder, templatePath, name, modelFile, lon, lat)) {
+      LeftOut(folder + "\\" + modelFile, name, "its package could not be written (model file or template unusable)");
       platform::RemoveFile(middle + "\\" + name + ".kmz");
       continue;
     }

@@ -9,6 +9,7 @@
 #include "parser/ModelElements.h"
 #include "placement/detail/PlacemarkRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/KmlFiles.h"
 #include "platform/LastError.h"
 #include "platform/Paths.h"
@@ -101,17 +102,28 @@ bool UpdateLocation(const std::string& path, double longitude, double latitude) 
   std::string kml;
   if (!placement::SerializeKml(parsed.kml, kml)) return false;
 
+  // A package reached through a symbolic link is rewritten where the link
+  // leads, so the link stays a link; the new archive keeps the old one's
+  // permissions (a read-only package stays read-only).
+  const std::string target = platform::LinkTarget(path);
+  if (target.empty()) return false;
   // Removed on every way out, an exception included, unless renamed into place.
   struct Temporary {
     std::string path;
-    bool renamed = false;
+    bool keep = false;
     ~Temporary() {
-      if (!renamed) platform::RemoveFile(path);
+      if (!keep) platform::RemoveFile(path);
     }
-  } temporary{platform::TemporarySibling(path)};
-  if (!WriteArchive(temporary.path, names, contents, KmlEntryName(path), kml)) return false;
-  temporary.renamed = platform::RenamePath(temporary.path, path);
-  return temporary.renamed;
+  } temporary{platform::TemporarySibling(target)};
+  if (platform::PathExists(temporary.path) || platform::IsSymbolicLink(temporary.path)) {
+    temporary.keep = true;  // not ours: never removed, never replaced
+    return false;
+  }
+  if (!WriteArchive(temporary.path, names, contents, KmlEntryName(path), kml) ||
+      !platform::CopyPermissions(target, temporary.path))
+    return false;
+  temporary.keep = platform::RenamePath(temporary.path, target);
+  return temporary.keep;
 }
 
 }  // namespace

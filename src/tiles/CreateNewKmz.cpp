@@ -3,6 +3,8 @@
 // textures reduced to the level.
 #include "BaseParser.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 #include "platform/ZipWriter.h"
 #include "reading/KmzSource.h"
 #include "tiles/detail/TextureReduction.h"
@@ -49,10 +51,14 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
       } else {
         if (!package.index->ReadEntry(path, data)) return false;
         source.entry = path;
-        if (*number > 0 && ReduceTexture(path, data, *number, m_textureBase,
-                                         cacheable ? &TextureCache::Shared() : nullptr,
-                                         source) == TextureOutcome::Dropped)
-          continue;
+        const TextureOutcome outcome =
+            *number > 0 ? ReduceTexture(path, data, *number, m_textureBase,
+                                        cacheable ? &TextureCache::Shared() : nullptr, source)
+                        : TextureOutcome::Kept;
+        if (outcome == TextureOutcome::Undecodable)
+          kmztile::platform::ReportProblem(kmztile::platform::NativePath(source.package) + ": " + path,
+                                           "the texture does not decode, so the tiles leave it out");
+        if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
       }
       if (!zip.AddFile(InsertBaseName(path, base), data)) return false;
     }
