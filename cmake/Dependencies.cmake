@@ -15,6 +15,10 @@ pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 # a texture of unstated format may hold) have no CMake configs.
 find_library(TIFFXX_LIBRARY NAMES tiffxx REQUIRED)
 find_library(STB_LIBRARY NAMES stb REQUIRED)
+# assimp reads COLLADA for the glTF output. Its CMake config names a draco
+# target Debian ships no config for, so the library is found directly.
+find_library(ASSIMP_LIBRARY NAMES assimp REQUIRED)
+find_path(ASSIMP_INCLUDE_DIR assimp/Importer.hpp REQUIRED)
 
 # libkml's config exports no include directories; its headers live in the
 # default /usr/include and need Boost's headers. Link order matters.
@@ -22,4 +26,5 @@ add_library(kmztile_deps INTERFACE)
 target_link_libraries(kmztile_deps INTERFACE
   kmlengine kmldom kmlbase Boost::headers
   PkgConfig::MINIZIP ZLIB::ZLIB EXPAT::EXPAT PROJ::proj PNG::PNG TIFF::TIFF
-  PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE ${TIFFXX_LIBRARY} ${STB_LIBRARY} nlohmann_json::nlohmann_json)
+  PkgConfig::TURBOJPEG PkgConfig::LIBDEFLATE ${TIFFXX_LIBRARY} ${STB_LIBRARY} nlohmann_json::nlohmann_json
+  ${ASSIMP_LIBRARY})

@@ -8,7 +8,7 @@ packages=(
   libkml-dev libminizip-dev zlib1g-dev libdeflate-dev libexpat1-dev libboost-dev
   libproj-dev proj-data
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev libcli11-dev libassimp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
