@@ -166,9 +166,10 @@ bool WriteTileGlb(const std::vector<const PlacedModel*>& models, const TileTextu
   }
 
   json document{{"asset", {{"version", "2.0"}, {"generator", "kmztile"}}}, {"scene", 0}};
-  json sceneNodes = json::array();
-  for (std::size_t i = 0; i < nodes.size(); ++i) sceneNodes.push_back(i);
-  document["scenes"] = json::array({json{{"nodes", sceneNodes}}});
+  // A scene lists its nodes; a tile without models has a scene with none.
+  json scene = json::object();
+  for (std::size_t i = 0; i < nodes.size(); ++i) scene["nodes"].push_back(i);
+  document["scenes"] = json::array({scene});
   if (!nodes.empty()) {
     document["nodes"] = nodes;
     document["meshes"] = meshes;
