@@ -177,4 +177,53 @@ struct TilesetFile {
  */
 bool BuildTilesets(const std::vector<TileEntry>& tiles, std::vector<TilesetFile>& files, std::string& error);
 
+// ---------------------------------------------------------------------------
+// The output folder
+
+/**
+ * The 3D Tiles output of one build, written into one folder (OUT/3dtiles):
+ * models are converted and placed once, each tile's glb is written as its
+ * tile is made, and the tilesets are written at the end from what was
+ * written. Not thread-safe; one per process.
+ */
+class ThreeDTilesSink {
+ public:
+  /** A sink writing below @p folder (created when missing). */
+  explicit ThreeDTilesSink(std::string folder);
+
+  /**
+   * Converts the COLLADA document @p dae and places it by @p placement,
+   * keeping the result under @p id for the tiles that hold the model.
+   * @return false with a reason naming @p id when the model cannot be converted.
+   */
+  bool AddModel(const std::string& id, const std::string& dae, const TextureLookup& lookup,
+                const Placement& placement, std::string& error);
+
+  /** Drops model @p id once every tile holding it is written (keeps memory to the tiles at hand). */
+  void ReleaseModel(const std::string& id);
+
+  /**
+   * Writes "<level>/<row>/<column>.glb" holding the models @p ids (added
+   * before) with @p textures reduced for the level, and records the tile: its
+   * region is @p cell (degrees; heights ignored) grown to hold its models.
+   * @return false with a reason naming the tile.
+   */
+  bool WriteTile(int level, long row, long column, const Region& cell, const std::vector<std::string>& ids,
+                 const TileTextures& textures, std::string& error);
+
+  /** Writes tileset.json and the external tilesets for every tile written. */
+  bool Finish(std::string& error);
+
+  /** The tiles written so far. */
+  const std::vector<TileEntry>& Tiles() const { return tiles_; }
+
+ private:
+  bool MakeFolders(const std::string& relative, std::string& error);
+
+  std::string folder_;
+  std::map<std::string, PlacedModel> models_;
+  std::map<std::string, Region> regions_;
+  std::vector<TileEntry> tiles_;
+};
+
 }  // namespace kmztile::threedtiles

@@ -1,0 +1,103 @@
+// The 3D Tiles output folder of a build: one glb per tile as the tile is
+// made, the tilesets once every tile is known.
+#include <sstream>
+
+#include "platform/FileSystem.h"
+#include "threedtiles/ThreeDTiles.h"
+
+namespace kmztile::threedtiles {
+
+ThreeDTilesSink::ThreeDTilesSink(std::string folder) : folder_(std::move(folder)) {
+  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+}
+
+bool ThreeDTilesSink::AddModel(const std::string& id, const std::string& dae, const TextureLookup& lookup,
+                               const Placement& placement, std::string& error) {
+  auto model = std::make_shared<ConvertedModel>();
+  if (!ConvertCollada(dae, lookup, *model, error)) {
+    error = "model " + id + ": " + error;
+    return false;
+  }
+  PlacedModel placed = PlaceModel(std::move(model), placement);
+  regions_[id] = RegionOf(placed);
+  models_[id] = std::move(placed);
+  return true;
+}
+
+void ThreeDTilesSink::ReleaseModel(const std::string& id) {
+  models_.erase(id);
+  regions_.erase(id);
+}
+
+bool ThreeDTilesSink::MakeFolders(const std::string& relative, std::string& error) {
+  std::string path = folder_;
+  std::stringstream steps(relative);
+  std::vector<std::string> parts;
+  for (std::string part; std::getline(steps, part, '/');) parts.push_back(part);
+  parts.pop_back();  // the file itself
+  if (!platform::IsDirectory(path) && !platform::MakeDirectory(path)) {
+    error = "cannot create the folder " + path;
+    return false;
+  }
+  for (const std::string& part : parts) {
+    path += "/" + part;
+    if (!platform::IsDirectory(path) && !platform::MakeDirectory(path)) {
+      error = "cannot create the folder " + path;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& cell,
+                                const std::vector<std::string>& ids, const TileTextures& textures,
+                                std::string& error) {
+  const std::string name = std::to_string(level) + "/" + std::to_string(row) + "/" + std::to_string(column);
+  TileEntry entry{level, row, column, cell, name + ".glb"};
+  bool first = true;
+  std::vector<const PlacedModel*> models;
+  for (const std::string& id : ids) {
+    auto found = models_.find(id);
+    if (found == models_.end()) {
+      error = "tile " + name + ": model " + id + " was not added";
+      return false;
+    }
+    models.push_back(&found->second);
+    const Region& region = regions_.at(id);
+    if (first) {  // the cell's own heights say nothing; the models' do
+      entry.region.minHeight = region.minHeight;
+      entry.region.maxHeight = region.maxHeight;
+    }
+    entry.region = Union(entry.region, region);
+    first = false;
+  }
+  std::string glb;
+  if (!WriteTileGlb(models, textures, TileCentre(entry.region), glb, error)) {
+    error = "tile " + name + ": " + error;
+    return false;
+  }
+  if (!MakeFolders(entry.content, error)) return false;
+  const std::string path = folder_ + "/" + entry.content;
+  if (!platform::WriteFileAtomically(path, glb)) {
+    error = "cannot write " + path;
+    return false;
+  }
+  tiles_.push_back(std::move(entry));
+  return true;
+}
+
+bool ThreeDTilesSink::Finish(std::string& error) {
+  std::vector<TilesetFile> files;
+  if (!BuildTilesets(tiles_, files, error)) return false;
+  for (const TilesetFile& file : files) {
+    if (!MakeFolders(file.path, error)) return false;
+    const std::string path = folder_ + "/" + file.path;
+    if (!platform::WriteFileAtomically(path, file.json)) {
+      error = "cannot write " + path;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kmztile::threedtiles

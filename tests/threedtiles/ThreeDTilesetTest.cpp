@@ -1,0 +1,172 @@
+// The tileset of a small city built through the sink, read back as a 3D
+// Tiles client reads it: every content exists, every bounding volume holds
+// its content (glb vertices through the accumulated transforms) and its
+// children, geometric error falls strictly downwards, refinement is REPLACE,
+// and the root lists only the coarsest tiles.
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "ThreeDTilesTestSupport.h"
+#include "tiles/detail/TextureReduction.h"
+
+namespace {
+
+using namespace kmztile::threedtiles;
+using nlohmann::json;
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Cell {
+  long row, column;
+  Region region;
+};
+
+// The pyramid's tile of a point: square cells of 360 / 2^level degrees, rows
+// from latitude 90 southwards, columns from longitude -180 eastwards.
+Cell CellOf(double lon, double lat, int level) {
+  const double size = 360.0 / std::ldexp(1.0, level);
+  const long column = static_cast<long>(std::floor((lon + 180.0) / size));
+  const long row = static_cast<long>(std::floor((90.0 - lat) / size));
+  return {row, column, {column * size - 180.0, 90.0 - (row + 1) * size, (column + 1) * size - 180.0, 90.0 - row * size, 0, 0}};
+}
+
+struct Walker {
+  std::string root;
+  std::size_t glbs = 0, vertices = 0, tiles = 0;
+
+  static bool Holds(const json& outer, const json& inner, double angle = 1e-12, double height = 1e-6) {
+    for (int i : {0, 1}) {
+      if (inner[i].get<double>() < outer[i].get<double>() - angle) return false;
+      if (inner[i + 2].get<double>() > outer[i + 2].get<double>() + angle) return false;
+    }
+    return inner[4].get<double>() >= outer[4].get<double>() - height &&
+           inner[5].get<double>() <= outer[5].get<double>() + height;
+  }
+
+  // Walks @p tile of the tileset file @p file (relative to root) with the
+  // translation accumulated above it.
+  void Tile(const json& tile, const std::string& file, Ecef offset, double parentError, int depth) {
+    ++tiles;
+    EXPECT_EQ(tile["refine"], "REPLACE");
+    const json& region = tile["boundingVolume"]["region"];
+    ASSERT_EQ(region.size(), 6u);
+    const double error = tile["geometricError"].get<double>();
+    if (depth > 0) {
+      EXPECT_LT(error, parentError) << file;
+    }
+    if (tile.contains("transform")) {
+      const auto& m = tile["transform"];
+      for (int i = 0; i < 12; ++i) EXPECT_EQ(m[i].get<double>(), (i % 5 == 0) ? 1.0 : 0.0);
+      for (int i = 0; i < 3; ++i) offset[i] += m[12 + i].get<double>();
+    }
+    if (tile.contains("content")) {
+      const std::string uri = tile["content"]["uri"];
+      const std::string path =
+          (std::filesystem::path(root) / std::filesystem::path(file).parent_path() / uri).lexically_normal();
+      ASSERT_TRUE(kmztest::Exists(path)) << path;
+      if (uri.size() > 5 && uri.substr(uri.size() - 5) == ".json") {
+        const json external = json::parse(kmztest::ReadFile(path));
+        EXPECT_EQ(external["asset"]["version"], "1.1");
+        const json& inner = external["root"];
+        EXPECT_TRUE(Holds(region, inner["boundingVolume"]["region"]));
+        EXPECT_LE(inner["geometricError"].get<double>(), error);
+        // The external root stands for this tile: its error may equal it.
+        Tile(inner, std::filesystem::relative(path, root).string(), offset, error * (1 + 1e-12) + 1e-9, depth);
+      } else {
+        ++glbs;
+        const auto positions = kmztest::GlbPositions(kmztest::ReadGlb(kmztest::ReadFile(path)));
+        for (std::size_t i = 0; i + 2 < positions.size(); i += 3, ++vertices) {
+          // glTF Y up to the tileset's Z up, then the accumulated translation.
+          const Ecef ecef{positions[i] + offset[0], -positions[i + 2] + offset[1], positions[i + 1] + offset[2]};
+          const auto g = EcefToGeodetic(ecef);
+          const json point = {g[0] * kPi / 180, g[1] * kPi / 180, g[0] * kPi / 180, g[1] * kPi / 180, g[2], g[2]};
+          ASSERT_TRUE(Holds(region, point, 1e-9, 0.01)) << path << " vertex " << i / 3;
+        }
+      }
+    }
+    for (const json& child : tile.value("children", json::array())) {
+      EXPECT_TRUE(Holds(region, child["boundingVolume"]["region"])) << file;
+      Tile(child, file, offset, error, depth + 1);
+    }
+  }
+};
+
+class ThreeDTilesetTest : public kmztest::TempDirTest {};
+
+TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
+  // Models across a level-15 boundary (116.3671875 is one) so that there are
+  // several level-15 tiles, each model in its four tiles of levels 15 to 18.
+  const std::vector<std::string> names = {"duck", "macky", "alphatiff", "0001", "0002", "0003", "0004", "0005"};
+  ThreeDTilesSink sink(Path("3dtiles"));
+  std::map<std::tuple<int, long, long>, std::pair<Region, std::vector<std::string>>> tiles;
+  std::map<std::string, kmztest::CityModel> models;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    models[names[i]] = kmztest::LoadCityModel(names[i]);
+    Placement p;
+    p.longitude = 116.362 + 0.0031 * static_cast<double>(i);
+    p.latitude = 39.905 + 0.0047 * static_cast<double>(i % 3);
+    p.altitude = 30.0 * static_cast<double>(i % 2);
+    p.heading = 40.0 * static_cast<double>(i);
+    if (names[i] == "duck") p.scaleX = p.scaleY = p.scaleZ = 0.1;
+    std::string error;
+    const auto lookup = [&](const std::string& reference) {
+      return models[names[i]].textures.count(reference) ? reference : std::string();
+    };
+    ASSERT_TRUE(sink.AddModel(names[i], kmztest::ReadFile(kmztest::CityFile(names[i] + ".dae")), lookup, p, error))
+        << error;
+    for (int level = 15; level <= 18; ++level) {
+      const Cell cell = CellOf(p.longitude, p.latitude, level);
+      auto& tile = tiles[{level, cell.row, cell.column}];
+      tile.first = cell.region;
+      tile.second.push_back(names[i]);
+    }
+  }
+  for (const auto& [id, tile] : tiles) {
+    const auto [level, row, column] = id;
+    TileTextures textures;
+    for (const std::string& name : tile.second)
+      for (auto [key, bytes] : models[name].textures)
+        if (kmztile::tiles::detail::ReduceTexture(key, bytes, 19 - level, 2) ==
+            kmztile::tiles::detail::TextureOutcome::Reduced)
+          textures[key] = bytes;
+    std::string error;
+    ASSERT_TRUE(sink.WriteTile(level, row, column, tile.first, tile.second, textures, error)) << error;
+  }
+  std::string error;
+  ASSERT_TRUE(sink.Finish(error)) << error;
+
+  const json root = json::parse(kmztest::ReadFile(Path("3dtiles/tileset.json")));
+  EXPECT_EQ(root["asset"]["version"], "1.1");
+  std::set<std::pair<long, long>> coarsest;
+  for (const auto& [id, tile] : tiles)
+    if (std::get<0>(id) == 15) coarsest.insert({std::get<1>(id), std::get<2>(id)});
+  ASSERT_GE(coarsest.size(), 2u);
+  EXPECT_EQ(root["root"]["children"].size(), coarsest.size());
+  EXPECT_FALSE(root["root"].contains("transform"));
+
+  Walker walker{Path("3dtiles")};
+  walker.Tile(root["root"], "tileset.json", {0, 0, 0}, 0, 0);
+  EXPECT_EQ(walker.glbs, tiles.size());
+  EXPECT_GT(walker.vertices, 1000u);
+}
+
+TEST(ThreeDTilesets, RefuseBrokenTileLists) {
+  std::vector<TilesetFile> files;
+  std::string error;
+  EXPECT_FALSE(BuildTilesets({}, files, error));
+  const TileEntry parent{15, 10, 20, {}, "15/10/20.glb"};
+  EXPECT_FALSE(BuildTilesets({parent, TileEntry{17, 40, 80, {}, "x.glb"}}, files, error));
+  EXPECT_NE(error.find("no parent tile 16/20/40"), std::string::npos) << error;
+  EXPECT_FALSE(BuildTilesets({parent, parent}, files, error));
+  EXPECT_NE(error.find("twice"), std::string::npos) << error;
+  ASSERT_TRUE(BuildTilesets({parent, TileEntry{16, 21, 41, {}, "16/21/41.glb"}}, files, error)) << error;
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[1].path, "15/10/20.json");
+  // Content seen from the external tileset's own folder.
+  EXPECT_NE(files[1].json.find("\"uri\":\"20.glb\""), std::string::npos) << files[1].json;
+  EXPECT_NE(files[1].json.find("\"uri\":\"../../16/21/41.glb\""), std::string::npos) << files[1].json;
+}
+
+}  // namespace
