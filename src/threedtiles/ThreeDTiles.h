@@ -158,6 +158,8 @@ struct TileEntry {
   Region region;
   /** The glb, relative to the output folder ("15/R/C.glb"); empty for none. */
   std::string content;
+  /** The ECEF point the glb's positions are relative to: the tile's transform. */
+  Ecef centre{0.0, 0.0, 0.0};
 };
 
 /** One tileset file to write: its path relative to the output folder and its JSON text. */
@@ -172,10 +174,13 @@ struct TilesetFile {
  * ("<level>/<row>/<column>.json") holding that tile and its descendants.
  * Bounding volumes are regions (radians) grown to hold their children;
  * geometric error falls with the level and is 0 at the finest; refinement
- * REPLACE; each tile's transform translates to TileCentre of its region.
+ * REPLACE; each tile's transform translates to its centre.
  * @return false with a reason when a tile's parent is missing or the list is empty.
  */
 bool BuildTilesets(const std::vector<TileEntry>& tiles, std::vector<TilesetFile>& files, std::string& error);
+
+/** BuildTilesets for @p tiles, the files written below @p folder. @return false with a reason. */
+bool WriteTilesets(const std::string& folder, const std::vector<TileEntry>& tiles, std::string& error);
 
 // ---------------------------------------------------------------------------
 // The output folder
@@ -211,15 +216,17 @@ class ThreeDTilesSink {
   bool WriteTile(int level, long row, long column, const Region& cell, const std::vector<std::string>& ids,
                  const TileTextures& textures, std::string& error);
 
-  /** Writes tileset.json and the external tilesets for every tile written. */
+  /** Writes tileset.json and the external tilesets for every tile written (WriteTilesets). */
   bool Finish(std::string& error);
 
-  /** The tiles written so far. */
+  /**
+   * The tiles written so far. A build whose tiles are written by several
+   * processes collects these (doubles kept exactly, e.g. printed with
+   * %.17g) and calls WriteTilesets once over all of them.
+   */
   const std::vector<TileEntry>& Tiles() const { return tiles_; }
 
  private:
-  bool MakeFolders(const std::string& relative, std::string& error);
-
   std::string folder_;
   std::map<std::string, PlacedModel> models_;
   std::map<std::string, Region> regions_;

@@ -29,8 +29,11 @@ void ThreeDTilesSink::ReleaseModel(const std::string& id) {
   regions_.erase(id);
 }
 
-bool ThreeDTilesSink::MakeFolders(const std::string& relative, std::string& error) {
-  std::string path = folder_;
+namespace {
+
+// Creates @p folder and the folders of the file @p relative below it.
+bool MakeFolders(const std::string& folder, const std::string& relative, std::string& error) {
+  std::string path = folder;
   std::stringstream steps(relative);
   std::vector<std::string> parts;
   for (std::string part; std::getline(steps, part, '/');) parts.push_back(part);
@@ -48,6 +51,8 @@ bool ThreeDTilesSink::MakeFolders(const std::string& relative, std::string& erro
   }
   return true;
 }
+
+}  // namespace
 
 bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& cell,
                                 const std::vector<std::string>& ids, const TileTextures& textures,
@@ -71,12 +76,13 @@ bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& 
     entry.region = Union(entry.region, region);
     first = false;
   }
+  entry.centre = TileCentre(entry.region);
   std::string glb;
-  if (!WriteTileGlb(models, textures, TileCentre(entry.region), glb, error)) {
+  if (!WriteTileGlb(models, textures, entry.centre, glb, error)) {
     error = "tile " + name + ": " + error;
     return false;
   }
-  if (!MakeFolders(entry.content, error)) return false;
+  if (!MakeFolders(folder_, entry.content, error)) return false;
   const std::string path = folder_ + "/" + entry.content;
   if (!platform::WriteFileAtomically(path, glb)) {
     error = "cannot write " + path;
@@ -86,12 +92,14 @@ bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& 
   return true;
 }
 
-bool ThreeDTilesSink::Finish(std::string& error) {
+bool ThreeDTilesSink::Finish(std::string& error) { return WriteTilesets(folder_, tiles_, error); }
+
+bool WriteTilesets(const std::string& folder, const std::vector<TileEntry>& tiles, std::string& error) {
   std::vector<TilesetFile> files;
-  if (!BuildTilesets(tiles_, files, error)) return false;
+  if (!BuildTilesets(tiles, files, error)) return false;
   for (const TilesetFile& file : files) {
-    if (!MakeFolders(file.path, error)) return false;
-    const std::string path = folder_ + "/" + file.path;
+    if (!MakeFolders(folder, file.path, error)) return false;
+    const std::string path = folder + "/" + file.path;
     if (!platform::WriteFileAtomically(path, file.json)) {
       error = "cannot write " + path;
       return false;

@@ -76,7 +76,7 @@ class Forest {
 
   json TileJson(const TileId& id, const std::string& file, const Ecef& parentCentre) const {
     const Node& node = nodes.at(id);
-    const Ecef centre = TileCentre(node.entry->region);
+    const Ecef& centre = node.entry->centre;
     json tile{{"boundingVolume", RegionJson(node.bounds)},
               {"geometricError", GeometricError(std::get<0>(id), finest)},
               {"refine", "REPLACE"},

@@ -99,7 +99,10 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
   // Models across a level-15 boundary (116.3671875 is one) so that there are
   // several level-15 tiles, each model in its four tiles of levels 15 to 18.
   const std::vector<std::string> names = {"duck", "macky", "alphatiff", "0001", "0002", "0003", "0004", "0005"};
+  // One sink for the whole build, and two more that share the tiles by
+  // level-15 area as separate processes would.
   ThreeDTilesSink sink(Path("3dtiles"));
+  ThreeDTilesSink parts[2] = {ThreeDTilesSink(Path("parts")), ThreeDTilesSink(Path("parts"))};
   std::map<std::tuple<int, long, long>, std::pair<Region, std::vector<std::string>>> tiles;
   std::map<std::string, kmztest::CityModel> models;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -114,8 +117,9 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
     const auto lookup = [&](const std::string& reference) {
       return models[names[i]].textures.count(reference) ? reference : std::string();
     };
-    ASSERT_TRUE(sink.AddModel(names[i], kmztest::ReadFile(kmztest::CityFile(names[i] + ".dae")), lookup, p, error))
-        << error;
+    const std::string dae = kmztest::ReadFile(kmztest::CityFile(names[i] + ".dae"));
+    ASSERT_TRUE(sink.AddModel(names[i], dae, lookup, p, error)) << error;
+    for (auto& part : parts) ASSERT_TRUE(part.AddModel(names[i], dae, lookup, p, error)) << error;
     for (int level = 15; level <= 18; ++level) {
       const Cell cell = CellOf(p.longitude, p.latitude, level);
       auto& tile = tiles[{level, cell.row, cell.column}];
@@ -133,16 +137,37 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
           textures[key] = bytes;
     std::string error;
     ASSERT_TRUE(sink.WriteTile(level, row, column, tile.first, tile.second, textures, error)) << error;
+    const long area = column >> (level - 15);
+    ASSERT_TRUE(parts[area % 2].WriteTile(level, row, column, tile.first, tile.second, textures, error)) << error;
   }
   std::string error;
   ASSERT_TRUE(sink.Finish(error)) << error;
-
-  const json root = json::parse(kmztest::ReadFile(Path("3dtiles/tileset.json")));
-  EXPECT_EQ(root["asset"]["version"], "1.1");
+  std::vector<TileEntry> entries = parts[1].Tiles();
+  entries.insert(entries.end(), parts[0].Tiles().begin(), parts[0].Tiles().end());
+  ASSERT_FALSE(parts[0].Tiles().empty());
+  ASSERT_FALSE(parts[1].Tiles().empty());
+  ASSERT_TRUE(WriteTilesets(Path("parts"), entries, error)) << error;
+  // The same files, byte for byte, however the tiles were shared out.
+  std::size_t compared = 0;
+  for (const auto& file : std::filesystem::recursive_directory_iterator(Path("3dtiles"))) {
+    if (!file.is_regular_file()) continue;
+    const auto relative = std::filesystem::relative(file.path(), Path("3dtiles"));
+    ASSERT_EQ(kmztest::ReadFile(file.path()), kmztest::ReadFile(Path("parts/" + relative.string()))) << relative;
+    ++compared;
+  }
   std::set<std::pair<long, long>> coarsest;
   for (const auto& [id, tile] : tiles)
     if (std::get<0>(id) == 15) coarsest.insert({std::get<1>(id), std::get<2>(id)});
   ASSERT_GE(coarsest.size(), 2u);
+  // A glb per tile, an external tileset per level-15 tile and the root; nothing else.
+  EXPECT_EQ(compared, tiles.size() + coarsest.size() + 1);
+  std::size_t written = 0;
+  for (const auto& file : std::filesystem::recursive_directory_iterator(Path("parts")))
+    written += file.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(written, compared);
+
+  const json root = json::parse(kmztest::ReadFile(Path("3dtiles/tileset.json")));
+  EXPECT_EQ(root["asset"]["version"], "1.1");
   EXPECT_EQ(root["root"]["children"].size(), coarsest.size());
   EXPECT_FALSE(root["root"].contains("transform"));
 
