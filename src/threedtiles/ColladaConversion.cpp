@@ -11,6 +11,8 @@
 #include <cstring>
 #include <map>
 
+#include "placement/detail/ColladaImages.h"
+#include "placement/detail/ColladaUri.h"
 #include "threedtiles/ThreeDTiles.h"
 
 namespace kmztile::threedtiles {
@@ -26,24 +28,30 @@ class NoFiles : public Assimp::IOSystem {
   void Close(Assimp::IOStream*) override {}
 };
 
-bool LooksLikeCollada(const std::string& dae, std::string& error) {
-  const auto first = dae.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-  if (first == std::string::npos) {
+// The document's image references (as written), after checking that it is
+// a well-formed COLLADA document at all.
+bool ReadReferences(const std::string& dae, std::vector<std::string>& references, std::string& error) {
+  if (dae.find_first_not_of(" \t\r\n") == std::string::npos) {
     error = "the COLLADA file is empty";
     return false;
   }
-  if (dae[first] != '<') {
-    error = "the COLLADA file is not XML";
-    return false;
-  }
-  if (dae.find("<COLLADA") == std::string::npos) {
-    error = "the XML file is not a COLLADA document";
-    return false;
-  }
-  return true;
+  return placement::detail::ReadColladaImageUris(dae, references, error);
 }
 
-Material MaterialOf(const aiMaterial& source, const TextureLookup& lookup) {
+// assimp reports an image by its reference with "file://" dropped and
+// percent escapes decoded; the lookup is given the reference as the
+// document writes it, as every other reader of the document sees it.
+std::string AsWritten(const std::string& reported, const std::vector<std::string>& references) {
+  for (const std::string& written : references) {
+    std::string plain = placement::detail::PercentDecode(written);
+    if (plain == reported) return written;
+    if (plain.compare(0, 7, "file://") == 0) plain.erase(0, 7);
+    if (plain == reported || (!plain.empty() && plain[0] == '/' && plain.substr(1) == reported)) return written;
+  }
+  return reported;
+}
+
+Material MaterialOf(const aiMaterial& source, const TextureLookup& lookup, const std::vector<std::string>& references) {
   Material material;
   aiColor4D diffuse;
   if (aiGetMaterialColor(&source, AI_MATKEY_COLOR_DIFFUSE, &diffuse) == AI_SUCCESS)
@@ -54,7 +62,8 @@ Material MaterialOf(const aiMaterial& source, const TextureLookup& lookup) {
   for (float& c : material.color) c = std::isfinite(c) ? std::fmin(1.0f, std::fmax(0.0f, c)) : 1.0f;
   aiString path;
   if (source.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS && path.length > 0 && path.C_Str()[0] != '*') {
-    material.texture = lookup ? lookup(path.C_Str()) : std::string(path.C_Str());
+    const std::string reference = AsWritten(path.C_Str(), references);
+    material.texture = lookup ? lookup(reference) : reference;
     // A textured surface shows its image, not its colour.
     if (!material.texture.empty()) material.color = {1.0f, 1.0f, 1.0f, material.color[3]};
   }
@@ -111,7 +120,8 @@ void Walk(const aiScene& scene, const aiNode& node, const aiMatrix4x4& parent, C
 bool ConvertCollada(const std::string& dae, const TextureLookup& textureLookup, ConvertedModel& model,
                     std::string& error) {
   model = {};
-  if (!LooksLikeCollada(dae, error)) return false;
+  std::vector<std::string> references;
+  if (!ReadReferences(dae, references, error)) return false;
   Assimp::Importer importer;
   importer.SetIOHandler(new NoFiles);  // the importer owns and deletes it
   // The root node carries <unit> (as a scale) and <up_axis> (as a turn to Y up);
@@ -126,7 +136,7 @@ bool ConvertCollada(const std::string& dae, const TextureLookup& textureLookup, 
     return false;
   }
   for (unsigned i = 0; i < scene->mNumMaterials; ++i)
-    model.materials.push_back(MaterialOf(*scene->mMaterials[i], textureLookup));
+    model.materials.push_back(MaterialOf(*scene->mMaterials[i], textureLookup, references));
   Walk(*scene, *scene->mRootNode, aiMatrix4x4(), model, 0);
   if (model.meshes.empty()) {
     error = "the COLLADA document holds no triangles";

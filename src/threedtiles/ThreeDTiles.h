@@ -43,8 +43,8 @@ struct ConvertedModel {
 };
 
 /**
- * Maps an image reference of the COLLADA document (as the document spells
- * it, percent escapes decoded) to the key its bytes will be provided under;
+ * Maps an image reference of the COLLADA document (its <init_from> text, as
+ * the document writes it) to the key its bytes will be provided under;
  * an empty key means the texture is not available and the material keeps
  * only its colour.
  */

@@ -90,6 +90,14 @@ TEST(ColladaConversion, TexturesAreLookedUpByTheirReference) {
   }
   EXPECT_TRUE(textured);
 
+  // The reference as the document writes it, escapes and all.
+  for (const std::string written : {"duck/duck%20CM.png", "file:///duck/duck%20CM.png"}) {
+    asked.clear();
+    const std::string dae = Replaced(kmztest::ReadFile(kmztest::CityFile("duck.dae")), "duck/duckCM.png", written);
+    ASSERT_TRUE(ConvertCollada(dae, lookup, model, error)) << error;
+    EXPECT_EQ(asked, std::set<std::string>{written});
+  }
+
   // A texture the lookup does not have leaves the material with its colour only.
   ASSERT_TRUE(ConvertCollada(kmztest::ReadFile(kmztest::CityFile("duck.dae")),
                              [](const std::string&) { return std::string(); }, model, error));
@@ -101,9 +109,13 @@ TEST(ColladaConversion, RefusesWhatIsNoColladaModel) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "empty"},
       {"  \r\n", "empty"},
-      {std::string("\x89PNG\r\n\x1A\n", 8), "not XML"},
+      {std::string("\x89PNG\r\n\x1A\n", 8), "not well-formed"},
       {"<?xml version=\"1.0\"?><kml><Document/></kml>", "not a COLLADA"},
-      {duck.substr(0, duck.size() / 3), "could not be read"},
+      {duck.substr(0, duck.size() / 3), "not well-formed"},
+      // Well-formed, but not what assimp can read as COLLADA.
+      {"<COLLADA version=\"9\"><library_geometries><geometry><mesh><triangles count=\"99\"><p>0 1 2</p>"
+       "</triangles></mesh></geometry></library_geometries></COLLADA>",
+       ""},
       {"<?xml version=\"1.0\"?><COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" version=\"1.4.1\">"
        "<asset/><scene/></COLLADA>",
        ""},
