@@ -1,5 +1,6 @@
 // The 3D Tiles output folder of a build: one glb per tile as the tile is
 // made, the tilesets once every tile is known.
+#include <cmath>
 #include <sstream>
 
 #include "platform/FileSystem.h"
@@ -13,6 +14,18 @@ ThreeDTilesSink::ThreeDTilesSink(std::string folder) : folder_(std::move(folder)
 
 bool ThreeDTilesSink::AddModel(const std::string& id, const std::string& dae, const TextureLookup& lookup,
                                const Placement& placement, std::string& error) {
+  const double values[] = {placement.longitude, placement.latitude, placement.altitude, placement.heading,
+                           placement.tilt,      placement.roll,     placement.scaleX,   placement.scaleY,
+                           placement.scaleZ};
+  for (double value : values)
+    if (!std::isfinite(value)) {
+      error = "model " + id + ": its location, orientation or scale is not a finite number";
+      return false;
+    }
+  if (std::abs(placement.latitude) > 90.0) {
+    error = "model " + id + ": latitude " + std::to_string(placement.latitude) + " is outside -90 to 90";
+    return false;
+  }
   auto model = std::make_shared<ConvertedModel>();
   if (!ConvertCollada(dae, lookup, *model, error)) {
     error = "model " + id + ": " + error;

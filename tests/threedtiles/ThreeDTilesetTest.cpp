@@ -177,7 +177,23 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
   EXPECT_GT(walker.vertices, 1000u);
 }
 
-TEST(ThreeDTilesets, RefuseBrokenTileLists) {
+TEST(ThreeDTilesets, RefuseBrokenModelsAndTileLists) {
+  ThreeDTilesSink sink("/nonexistent-never-written");
+  const std::string duck = kmztest::ReadFile(kmztest::CityFile("duck.dae"));
+  std::string failure;
+  Placement bad;
+  bad.heading = std::nan("");
+  EXPECT_FALSE(sink.AddModel("m1", duck, nullptr, bad, failure));
+  EXPECT_NE(failure.find("m1"), std::string::npos) << failure;
+  bad = Placement{};
+  bad.latitude = 91.0;
+  EXPECT_FALSE(sink.AddModel("m2", duck, nullptr, bad, failure));
+  EXPECT_FALSE(sink.AddModel("m3", "", nullptr, Placement{}, failure));
+  EXPECT_NE(failure.find("m3: the COLLADA file is empty"), std::string::npos) << failure;
+  EXPECT_FALSE(sink.WriteTile(15, 1, 2, Region{}, {"m1"}, {}, failure));
+  EXPECT_NE(failure.find("model m1 was not added"), std::string::npos) << failure;
+
+
   std::vector<TilesetFile> files;
   std::string error;
   EXPECT_FALSE(BuildTilesets({}, files, error));
