@@ -31,6 +31,7 @@
 #include "build/RootKml.h"
 #include "build/Tileset.h"
 #include "tiles/detail/TextureCache.h"
+#include "tiles/detail/TileOfPoint.h"
 
 namespace fs = std::filesystem;
 using kmztool::build::TileKey;
@@ -178,12 +179,11 @@ std::vector<PlannedTile> PlanTiles(CBaseParser& parser, const PipelineSettings& 
   for (long level = s.minLevel; level <= s.maxLevel; ++level) {
     long r0 = 0, c0 = 0, r1 = -1, c1 = -1;
     parser.TileIndex(west, east, south, north, level, pyramid, &r0, &c0, &r1, &c1);
-    const double size = 360.0 / std::ldexp(1.0, static_cast<int>(level));
+    const double size = kmztile::tiles::detail::GeographicTileSize(level);
     std::map<std::pair<long, long>, long> cells;  // model points per cell
     for (const auto& m : models) {
-      const long r = static_cast<long>(std::floor((90.0 - m.lat) / size));
-      const long c = static_cast<long>(std::floor((m.lon + 180.0) / size));
-      if (r >= r0 && r <= r1 && c >= c0 && c <= c1) ++cells[{r, c}];
+      // The tile selection's own rule, so that the planned tile is the one that selects the model.
+      if (const auto cell = kmztile::tiles::detail::TileOfPoint(m.lon, m.lat, size)) ++cells[{cell->row, cell->column}];
     }
     const long rangeTiles = (r1 - r0 + 1) * (c1 - c0 + 1);
     result.emptyPerLevel.push_back({level, std::max<long>(0, rangeTiles - static_cast<long>(cells.size()))});

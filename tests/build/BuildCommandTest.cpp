@@ -91,7 +91,7 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
     const long level = t["level"].get<long>();
     for (const auto& [href, loc] : locations) {
       modelsPerLevel[level].insert(href);
-      EXPECT_GT(loc.Lon, t["bounds"]["west"].get<double>());
+      EXPECT_GE(loc.Lon, t["bounds"]["west"].get<double>());
       EXPECT_LT(loc.Lon, t["bounds"]["east"].get<double>());
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -124,6 +124,33 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
   const std::string rootText = kmztest::ReadFile(out + "/root.kml");
   for (const auto& p : paths) EXPECT_NE(rootText.find("<href>" + p + "</href>"), std::string::npos) << p;
   EXPECT_TRUE(fs::exists(out + "/overview.svg"));
+}
+
+// Models exactly on tile edges and corners (these lie on the grid of every
+// level from 9 on) are in exactly one tile of each level: the plan and the
+// tile selection put them into the same tile.
+TEST_F(BuildCommand, ModelsOnTileEdgesAreInExactlyOneTilePerLevel) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 4);
+  kmztest::WriteFile(src + "/0001.txt", "115.3125\r\n40.078125\r\n");    // a corner
+  kmztest::WriteFile(src + "/0003.txt", "115.3125\r\n40.0793\r\n");      // a west/east edge
+  kmztest::WriteFile(src + "/0004.txt", "115.313\r\n40.078125\r\n");     // a north/south edge
+  const std::string out = Path("out");
+  const auto run = Build(src, out);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::map<long, std::multiset<std::string>> modelsPerLevel;
+  const nlohmann::json tileset = Tileset(out);
+  for (const auto& t : tileset["tiles"]) {
+    std::vector<std::string> names, contents;
+    std::map<std::string, LonLatID> locations;
+    ASSERT_TRUE(CBaseParser::ReadKmzToList(out + "/" + t["path"].get<std::string>(), names, contents, locations));
+    for (const auto& [href, loc] : locations) modelsPerLevel[t["level"].get<long>()].insert(href);
+  }
+  ASSERT_EQ(modelsPerLevel.size(), 4u);
+  for (const auto& [level, hrefs] : modelsPerLevel) {
+    EXPECT_EQ(hrefs.size(), 4u) << "level " << level;
+    EXPECT_EQ(std::set<std::string>(hrefs.begin(), hrefs.end()).size(), 4u) << "level " << level;
+  }
 }
 
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
