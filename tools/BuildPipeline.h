@@ -1,5 +1,5 @@
 #pragma once
-// The stages of `kmztile build`: stage, package, import, tiles, outputs.
+// The stages of `kmztile build`: catalog, plan, tiles, outputs.
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +29,7 @@ struct PipelineResult {
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
   std::vector<std::string> warnings;                  ///< things the user should know (models left out)
-  /** Wall seconds of each stage this run did, in order: stage, package, import, plan, tiles, outputs. */
+  /** Wall seconds of each stage this run did, in order: catalog, plan, tiles, outputs. */
   std::vector<std::pair<std::string, double>> stageSeconds;
   /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */
   std::vector<std::pair<long, double>> levelSeconds;
@@ -39,23 +39,10 @@ struct PipelineResult {
   long textureCacheMisses = 0;  ///< decodes the cache could not serve, all workers
 };
 
-/** The level range the level folders hold: 15 to 18. */
-inline constexpr long kFinestLevel = 18;
-inline constexpr long kCoarsestLevel = 15;
-
 /** Reads "15-18" or "17". @return false with a reason outside 15..18 or malformed. */
 bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::string& error);
 /** True for an empty text or a definition PROJ accepts as a coordinate reference system. */
 bool ValidateCrs(const std::string& text, std::string& error);
-
-/** A model of a coordinates file. */
-struct CoordsModel {
-  std::string package;
-  double lon = 0;
-  double lat = 0;
-};
-/** Reads a coordinates file (count line, then name/lon/lat groups; CR LF or LF). */
-bool ReadCoordsFile(const std::string& path, std::vector<CoordsModel>& models);
 
 /** Runs the whole build. @return false with a reason when a stage fails (failed tiles are listed instead). */
 bool RunPipeline(const PipelineSettings& settings, PipelineResult& result, std::string& error);

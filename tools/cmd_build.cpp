@@ -1,11 +1,10 @@
 // kmztile build SRCDIR OUTDIR: a whole city from loose models to a tile pyramid.
 //
-// Stages, each resumable: the source folder is copied to OUTDIR/work (the
-// user's folder is never written), packaged, imported; then every tile of
-// every requested level is built and written to OUTDIR/tiles/L/R/C.kmz.
-// Tiles already written by an earlier run are kept, so an interrupted build
-// resumes where it stopped. The library is single-threaded by design, so
-// --jobs N forks N worker processes over the imported working folder.
+// The source folder is read once (never written), every tile of every
+// requested level that holds models is built in memory and written to
+// OUTDIR/tiles/L/R/C.kmz, then the index files. Tiles already written by an
+// earlier run are kept, so an interrupted build resumes where it stopped.
+// The library is single-threaded by design, so --jobs N forks N workers.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,7 +115,7 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
   auto opt = std::make_shared<BuildOptions>();
   CLI::App* cmd = app.add_subcommand("build", "Build a tile pyramid from a source folder of loose models");
   cmd->add_option("source", opt->source, "Source folder: N.dae, N.txt, N/ textures and the template doc.kml")->required();
-  cmd->add_option("out", opt->out, "Output folder (work/, tiles/, tileset.json, root.kml, overview.svg)")->required();
+  cmd->add_option("out", opt->out, "Output folder (tiles/, tileset.json, root.kml, overview.svg)")->required();
   cmd->add_option("--levels", opt->levels, "Levels to build, within 15-18 (e.g. 15-18, 17, 16-17)")->capture_default_str();
   cmd->add_option("--crs", opt->crs, "Definition of the grid coordinate system of grid locations (e.g. EPSG:4527)");
   cmd->add_option("--jobs", opt->jobs, "Worker processes for the tile stage")->capture_default_str();

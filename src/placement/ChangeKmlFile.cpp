@@ -3,9 +3,8 @@
 #include <vector>
 
 #include "BaseParser.h"
-#include "parser/ModelElements.h"
 #include "placement/detail/FolderListing.h"
-#include "placement/detail/PlacemarkRewrite.h"
+#include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
 #include "platform/Locale.h"
@@ -15,53 +14,13 @@ namespace placement = kmztile::placement::detail;
 namespace platform = kmztile::platform;
 using kmztile::platform::ZipWriter;
 
-namespace {
-
-// Rewrites the parsed template for one model. A Folder gets the model's name
-// and a new placemark from its first placemark; any other feature passes
-// unchanged. @return false when the Folder has no placemark carrying a Model
-// with a Location: the package would place nothing.
-bool RewriteTemplate(const placement::ParsedKml& parsed, const std::string& modelName, const std::string& modelFile,
-                     double longitude, double latitude) {
-  const kmldom::FolderPtr folder = kmldom::AsFolder(parsed.feature);
-  if (!folder) return true;
-  const kmldom::PlacemarkPtr pattern = placement::FirstPlacemark(folder);
-  if (!pattern) return false;
-  kmztile::kml::ModelValues values;
-  if (!kmztile::kml::ReadModelValues(kmztile::kml::ModelOf(pattern), values) || !values.hasLocation) return false;
-  values.longitude = longitude;
-  values.latitude = latitude;
-  values.href = "models/" + modelFile;
-  const std::string patternName = pattern->get_name();
-  folder->set_name(modelName);
-  placement::ReplaceNamedFeature(folder, patternName, placement::BuildPlacemark(pattern, values));
-  return true;
-}
-
-// The model's COLLADA file folder\N.dae. The model file as listed (such as
-// house.DAE) stands in for it when the exact name is absent, as it would on
-// a file system that ignores letter case.
-bool ReadModelFile(const std::string& folder, const std::string& modelName, const std::string& modelFile,
-                   std::string& out) {
-  if (platform::ReadWholeFile(folder + "\\" + modelName + ".dae", out)) return true;
-  const bool sameModel = modelFile.size() == modelName.size() + 4 && modelFile.compare(0, modelName.size(), modelName) == 0 &&
-                         placement::FileExtension(modelFile) == "dae";
-  return sameModel && platform::ReadWholeFile(folder + "\\" + modelFile, out);
-}
-
-}  // namespace
-
 bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, std::string& modelName,
                                 std::string& modelFile, double longitude, double latitude) {
   platform::InstallUserDefaultLocale();
   std::string text;
   if (!platform::KmlReadFileToString(templatePath, &text)) return false;
-
-  placement::ParsedKml parsed;
-  if (!placement::ParseKmlWithFeature(text, parsed)) return false;
-  if (!RewriteTemplate(parsed, modelName, modelFile, longitude, latitude)) return false;
   std::string rewritten;
-  if (!placement::SerializeKml(parsed.kml, rewritten)) return false;
+  if (!placement::RewriteTemplateText(text, modelName, modelFile, longitude, latitude, rewritten)) return false;
   // The archive takes folder\doc.kml as rewritten here; packing after a
   // failed write would place this model with the previous model's document.
   // The template is the user's file: it is replaced whole or not at all, so a
@@ -80,10 +39,11 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   std::string bytes;
   for (const std::string& texture : textures) {
     if (!platform::ReadWholeFile(textureFolder + "\\" + texture, bytes)) continue;
-    if (!zip.AddFile("models/" + modelName + "/" + texture, bytes)) return false;
+    if (!zip.AddFile(placement::PackageTexturePath(modelName, texture), bytes)) return false;
   }
-  if (!ReadModelFile(folder, modelName, modelFile, bytes)) return false;
-  if (!zip.AddFile("models/" + modelName + ".dae", bytes)) return false;
+  const std::string modelPath = placement::ModelFilePath(folder, modelName, modelFile);
+  if (modelPath.empty() || !platform::ReadWholeFile(modelPath, bytes)) return false;
+  if (!zip.AddFile(placement::PackageModelPath(modelName), bytes)) return false;
   platform::InstallUserDefaultLocale();
   if (!platform::ReadWholeFile(folder + "\\doc.kml", bytes)) return false;
   if (!zip.AddFile("doc.kml", bytes)) return false;

@@ -9,6 +9,7 @@
 
 #include "BaseParser.h"
 #include "placement/detail/FolderListing.h"
+#include "placement/detail/LocationText.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
 
@@ -17,31 +18,6 @@ namespace platform = kmztile::platform;
 namespace {
 
 constexpr double kScopeMargin = 0.0001;
-constexpr size_t kNumberBuffer = 200;
-
-// Lines 1 and 2 of the model location text as numbers (atof: 0 for a
-// missing line, an empty one or one without a number).
-void ReadLocationText(const std::string& path, double& x, double& y) {
-  std::string lines[4];
-  std::ifstream in;
-  if (platform::OpenInput(in, path, false)) {
-    for (std::string& line : lines) {
-      if (!std::getline(in, line)) break;
-    }
-  }
-  x = std::atof(lines[0].c_str());
-  y = std::atof(lines[1].c_str());
-}
-
-// "%f " of @p value into the fixed-size number buffer. @return false when
-// the text would not fit (only a corrupt location gives such a value).
-bool FormatNumber(double value, std::string& out) {
-  char buffer[kNumberBuffer];
-  const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
-  out.assign(buffer, static_cast<size_t>(n));
-  return true;
-}
 
 // Text files keep the desktop line end, CR LF.
 void AppendLine(std::string& text, const std::string& line) {
@@ -77,13 +53,13 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   for (std::string& modelFile : models) {
     std::string name = modelFile.substr(0, modelFile.size() - 4);
     double x = 0, y = 0;
-    ReadLocationText(folder + "\\" + name + ".txt", x, y);
+    kmztile::placement::detail::ReadLocationFile(folder + "\\" + name + ".txt", x, y);
     double lon = x, lat = y;
-    if (x > 180 && y > 90) ConvertGSToLB(x, y, lon, lat);
+    if (kmztile::placement::detail::IsGridLocation(x, y)) ConvertGSToLB(x, y, lon, lat);
     // A failed conversion (or a corrupt location text) gives no position:
     // such a model is left out entirely rather than placed at garbage.
     std::string lonText, latText;
-    if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText))
+    if (!std::isfinite(lon) || !std::isfinite(lat) || !kmztile::placement::detail::FormatCoordinate(lon, lonText) || !kmztile::placement::detail::FormatCoordinate(lat, latText))
       continue;
     // A model whose package was not written completely is left out too, and
     // its partial (or previous run's) archive removed: the coordinates file
@@ -114,7 +90,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string scope, number;
   for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
                              maxLat + kScopeMargin}) {
-    FormatNumber(value, number);
+    kmztile::placement::detail::FormatCoordinate(value, number);
     AppendLine(scope, number);
   }
   if (!platform::WriteFileAtomically(middle + "\\scope.txt", scope)) return false;

@@ -42,14 +42,16 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return files;
 }
 
-// Files the tile stage leaves in the level folders of OUT/work/middle: tile
-// documents and archives ("15-10-20.kml") and temporary files.
-std::vector<std::string> TileLeftovers(const std::string& out) {
-  static const std::regex tile(R"(\d+-\d+-\d+\.km[lz])");
+// What a build leaves in OUT besides its tiles and index files: anything
+// else (packages, level folders, copies of the source, temporary files).
+std::vector<std::string> Leftovers(const std::string& out) {
+  static const std::regex allowed(
+      R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
+      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?)");
   std::vector<std::string> left;
-  for (const auto& e : fs::recursive_directory_iterator(out + "/work/middle")) {
-    const std::string name = e.path().filename().string();
-    if (std::regex_match(name, tile) || name.find(".tmp.") != std::string::npos) left.push_back(e.path().string());
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    const std::string name = fs::relative(e.path(), out).string();
+    if (!std::regex_match(name, allowed)) left.push_back(name);
   }
   return left;
 }
@@ -168,8 +170,8 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
   EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
   EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
-  // The level folders' own copies of the tiles are gone after every kind of run.
-  for (const char* out : {"one", "two", "shards"}) EXPECT_EQ(TileLeftovers(Path(out)), std::vector<std::string>{}) << out;
+  // No packages, level folders, copies or temporary files, whatever the kind of run.
+  for (const char* out : {"one", "two", "shards"}) EXPECT_EQ(Leftovers(Path(out)), std::vector<std::string>{}) << out;
 }
 
 TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
@@ -219,25 +221,19 @@ TEST_F(BuildCommand, ModelsLeftOutWhilePackagingAreReported) {
   EXPECT_EQ(Tileset(Path("out"))["settings"]["models"].get<long>(), 5);
 }
 
-// Staging links the files packaging only reads and copies the KML template it
-// rewrites, so the source keeps its bytes; an output folder inside the source
-// folder is not staged into itself.
-TEST_F(BuildCommand, StagingLinksReadOnlyFilesAndSkipsAnOutputInsideTheSource) {
+// The build reads the source folder and never writes it; an output folder
+// inside the source folder is not read as source.
+TEST_F(BuildCommand, AnOutputInsideTheSourceIsNoSourceAndTheSourceIsNeverWritten) {
   const std::string src = Path("city");
   CopySmallCity(src, 6);
   const auto before = Snapshot(src);
   const std::string out = src + "/out";
-  const auto run = Build(src, out);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(Tileset(out)["settings"]["models"].get<long>(), 6);
-  EXPECT_FALSE(fs::exists(out + "/work/out"));
-
-  EXPECT_TRUE(fs::equivalent(src + "/0001.dae", out + "/work/0001.dae"));
-  EXPECT_TRUE(fs::equivalent(src + "/0001.txt", out + "/work/0001.txt"));
-  for (const auto& e : fs::directory_iterator(src + "/0001"))
-    EXPECT_TRUE(fs::equivalent(e.path(), out + "/work/0001/" + e.path().filename().string())) << e.path();
-  EXPECT_FALSE(fs::equivalent(src + "/doc.kml", out + "/work/doc.kml"));
-
+  for (int run = 0; run < 2; ++run) {
+    const auto result = Build(src, out);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Tileset(out)["settings"]["models"].get<long>(), 6);
+  }
+  EXPECT_EQ(Leftovers(out), std::vector<std::string>{});
   auto after = Snapshot(src);
   for (auto it = after.begin(); it != after.end();) it = it->first.rfind("out/", 0) == 0 ? after.erase(it) : ++it;
   EXPECT_EQ(after, before) << "the source folder was written";

@@ -1,8 +1,13 @@
 #include "placement/detail/LocationText.h"
 
+#include "platform/FileSystem.h"
+
 #include <locale.h>
 #include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <type_traits>
 
@@ -54,6 +59,33 @@ LocationLines ReadLocationLines(const std::string& text) {
                                                                                 : secondEnd - firstEnd - 1),
                        locale.get());
   return lines;
+}
+
+void ReadLocationFile(const std::string& path, double& x, double& y) {
+  std::string lines[4];
+  std::ifstream in;
+  if (platform::OpenInput(in, path, false)) {
+    for (std::string& line : lines) {
+      if (!std::getline(in, line)) break;
+    }
+  }
+  x = std::atof(lines[0].c_str());
+  y = std::atof(lines[1].c_str());
+}
+
+bool IsGridLocation(double x, double y) { return x > 180 && y > 90; }
+
+bool FormatCoordinate(double value, std::string& out) {
+  char buffer[200];
+  const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
+  out.assign(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+double CoordinateAsListed(double value) {
+  std::string text;
+  return FormatCoordinate(value, text) ? std::atof(text.c_str()) : value;
 }
 
 }  // namespace kmztile::placement::detail

@@ -25,4 +25,23 @@ struct LocationLines {
 /** Reads x (line 1) and y (line 2) of the location text @p text. */
 LocationLines ReadLocationLines(const std::string& text);
 
+/**
+ * Lines 1 and 2 of the location text file @p path as numbers, as packaging
+ * reads them (atof: 0 for a missing line, an empty one or one without a number).
+ */
+void ReadLocationFile(const std::string& path, double& x, double& y);
+
+/** True when a location is given in grid coordinates (both numbers beyond 180 and 90), not as lon/lat. */
+bool IsGridLocation(double x, double y);
+
+/**
+ * A coordinate as the coordinates and scope files hold it ("%f "). @return
+ * false when the text would not fit the writer's buffer (only a corrupt
+ * location gives such a value).
+ */
+bool FormatCoordinate(double value, std::string& out);
+
+/** A coordinate as tile selection reads it back from the coordinates file (six decimals). */
+double CoordinateAsListed(double value);
+
 }  // namespace kmztile::placement::detail

@@ -1,0 +1,73 @@
+// Reading a source folder as packaging does, in memory.
+#include "core/detail/SourceCatalog.h"
+
+#include <cmath>
+
+#include "BaseParser.h"
+#include "placement/detail/FolderListing.h"
+#include "placement/detail/LocationText.h"
+#include "placement/detail/TemplateRewrite.h"
+#include "platform/KmlFiles.h"
+#include "platform/Locale.h"
+
+// The catalog converts grid locations through the parser's coordinate-system
+// component, exactly as packaging does.
+class CBaseParserCoreAccess {
+ public:
+  static void SetCoordSys(CBaseParser& parser, const wchar_t* text) { parser.m_coordSysText = text; }
+};
+
+namespace kmztile::core {
+
+namespace placement = kmztile::placement::detail;
+
+bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::wstring& crs, SourceCatalog& catalog,
+                   std::string& error) {
+  platform::InstallUserDefaultLocale();
+  catalog = SourceCatalog{};
+  catalog.folder = folder;
+  std::vector<std::string> files;
+  placement::ListFolderFiles(folder, "dae", files);
+  catalog.listed = files.size();
+  CBaseParserCoreAccess::SetCoordSys(parser, crs.c_str());
+
+  // Packaging rewrites the template in place for every model, so each
+  // model's document starts from the one before it; the chain is kept here.
+  std::string templateText;
+  const bool haveTemplate = platform::KmlReadFileToString(folder + "\\doc.kml", &templateText);
+  for (const std::string& file : files) {
+    SourceModel model;
+    model.name = file.substr(0, file.size() - 4);
+    double x = 0, y = 0;
+    placement::ReadLocationFile(folder + "\\" + model.name + ".txt", x, y);
+    double lon = x, lat = y;
+    try {
+      if (placement::IsGridLocation(x, y)) parser.ConvertGSToLB(x, y, lon, lat);
+    } catch (const _com_error& e) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.Error()));
+      error = "the coordinate-system component failed (" + std::string(code) + ") converting the location of " +
+              folder + "/" + model.name + ".txt";
+      return false;
+    }
+    std::string lonText, latText;
+    if (!std::isfinite(lon) || !std::isfinite(lat) || !placement::FormatCoordinate(lon, lonText) ||
+        !placement::FormatCoordinate(lat, latText))
+      continue;
+    if (!haveTemplate) continue;
+    std::string rewritten;
+    if (!placement::RewriteTemplateText(templateText, model.name, file, lon, lat, rewritten)) continue;
+    templateText = rewritten;
+    model.colladaPath = placement::ModelFilePath(folder, model.name, file);
+    if (model.colladaPath.empty()) continue;
+    model.document = std::move(rewritten);
+    model.package = model.name + ".kmz";
+    model.longitude = placement::CoordinateAsListed(lon);
+    model.latitude = placement::CoordinateAsListed(lat);
+    placement::ListFolderFiles(folder + "\\" + model.name, "", model.textures);
+    catalog.models.push_back(std::move(model));
+  }
+  return true;
+}
+
+}  // namespace kmztile::core
