@@ -3,8 +3,6 @@
 // from the source files and written to OUT/tiles; then the index files.
 #include "BuildPipeline.h"
 
-#include <proj.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -22,6 +20,7 @@
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
+#include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/TileNames.h"
 
 namespace fs = std::filesystem;
@@ -127,7 +126,8 @@ bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::s
   }
   if (a > b) std::swap(a, b);
   if (a < kCoarsestLevel || b > kFinestLevel) {
-    error = "--levels " + text + ": the level folders hold levels 15 to 18 only";
+    error = "--levels " + text + ": the level folders hold levels " + std::to_string(kCoarsestLevel) + " to " +
+            std::to_string(kFinestLevel) + " only";
     return false;
   }
   minLevel = a;
@@ -136,15 +136,9 @@ bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::s
 }
 
 bool ValidateCrs(const std::string& text, std::string& error) {
-  if (text.empty()) return true;
-  PJ_CONTEXT* ctx = proj_context_create();
-  proj_log_level(ctx, PJ_LOG_NONE);
-  PJ* crs = proj_create(ctx, text.c_str());
-  const bool ok = crs && proj_is_crs(crs);
-  if (crs) proj_destroy(crs);
-  proj_context_destroy(ctx);
-  if (!ok) error = "--crs '" + text + "' is not a coordinate reference system PROJ knows (try EPSG:4527)";
-  return ok;
+  if (text.empty() || kmztile::platform::detail::IsCrsDefinition(text)) return true;
+  error = "--crs '" + text + "' is not a coordinate reference system PROJ can read (use EPSG:nnnn, WKT or a PROJ string)";
+  return false;
 }
 
 bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string& error) {

@@ -7,6 +7,7 @@
 #include "build/OverviewSvg.h"
 #include "build/Shard.h"
 #include "build/TileRecord.h"
+#include "tiles/detail/TileNames.h"
 
 namespace kmztool {
 
@@ -15,8 +16,8 @@ struct PipelineSettings {
   std::string source;
   std::string out;
   std::string crs;
-  long minLevel = 15;
-  long maxLevel = 18;
+  long minLevel = kmztile::tiles::detail::kCoarsestLevel;
+  long maxLevel = kmztile::tiles::detail::kFinestLevel;
   int jobs = 1;
   build::Shard shard;
   bool quiet = false;

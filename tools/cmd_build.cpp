@@ -39,7 +39,8 @@ namespace {
 struct BuildOptions {
   std::string source;
   std::string out;
-  std::string levels = "15-18";
+  std::string levels =
+      std::to_string(kmztile::tiles::detail::kCoarsestLevel) + "-" + std::to_string(kmztile::tiles::detail::kFinestLevel);
   std::string crs;
   int jobs = 1;
   std::string shard;

@@ -155,6 +155,20 @@ TEST_F(BuildCommand, ModelsOnTileEdgesAreInExactlyOneTilePerLevel) {
   }
 }
 
+// A grid given as a PROJ string is the grid EPSG:4527 names (CGCS2000,
+// 3-degree Gauss-Kruger zone 39): accepted like any definition packaging
+// accepts, and the same tiles.
+TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
+  const std::string src = Path("city");
+  CopySmallCity(src, 6);
+  ASSERT_EQ(Build(src, Path("epsg")).exitCode, 0);
+  const auto run = kmztest::RunCli("build '" + src + "' '" + Path("proj") +
+                                   "' --quiet --crs '+proj=tmerc +lat_0=0 +lon_0=117 +k=1 +x_0=39500000 +y_0=0 "
+                                   "+ellps=GRS80 +units=m +no_defs'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Snapshot(Path("proj/tiles")), Snapshot(Path("epsg/tiles")));
+}
+
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
   CopySmallCity(src, 40);

@@ -6,6 +6,7 @@
 #include "build/RootKml.h"
 #include "build/Tileset.h"
 #include "pipeline/BuildState.h"
+#include "platform/Version.h"
 
 namespace fs = std::filesystem;
 
@@ -22,7 +23,7 @@ bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord
   for (const auto& t : tiles) levels.insert(t.key.level);
   tileset.settings = {{"source", info.value("source", "")}, {"crs", info.value("crs", "")},
                       {"levels", std::vector<long>(levels.begin(), levels.end())},
-                      {"models", points.size()}, {"generator", "kmztile 0.1.0"}};
+                      {"models", points.size()}, {"generator", std::string("kmztile ") + kmztile::platform::Version()}};
   tileset.tiles = tiles;
   try {
     build::WriteFileAtomically((out / "tileset.json").string(), build::TilesetJson(tileset));

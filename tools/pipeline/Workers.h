@@ -11,6 +11,7 @@
 #include "build/Shard.h"
 #include "core/detail/SourceCatalog.h"
 #include "core/detail/TilePlan.h"
+#include "tiles/detail/TileNames.h"
 
 namespace kmztool::pipeline {
 
@@ -28,8 +29,8 @@ struct TileStageSettings {
   std::filesystem::path out;
   build::Shard shard;
   int jobs = 1;
-  long minLevel = 15;
-  long maxLevel = 18;
+  long minLevel = kmztile::tiles::detail::kCoarsestLevel;
+  long maxLevel = kmztile::tiles::detail::kFinestLevel;
   bool progress = false;  ///< a progress line on standard error
 };
 
