@@ -20,6 +20,7 @@
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
+#include "platform/Problems.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/TileNames.h"
 
@@ -46,6 +47,15 @@ class StageClock {
 
 TileKey KeyOf(const kmztile::core::PlannedTile& t) { return {t.level, t.row, t.column}; }
 
+// Adds a file the library left out or altered to the run's list, once.
+void NoteDropped(const std::string& what, PipelineResult& result) {
+  if (std::find(result.dropped.begin(), result.dropped.end(), what) == result.dropped.end())
+    result.dropped.push_back(what);
+}
+void NoteDropped(const std::vector<kmztile::platform::Problem>& problems, PipelineResult& result) {
+  for (const auto& p : problems) NoteDropped(p.file + ": " + p.reason, result);
+}
+
 // Whether this run's shard builds a tile: shards take whole areas.
 bool InShare(const PipelineSettings& s, const kmztile::core::PlannedTile& t) {
   return build::ShardOf({s.minLevel, t.areaRow, t.areaColumn}, s.shard.count) == s.shard.index;
@@ -57,7 +67,9 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
   CBaseParser parser;
   std::unique_ptr<wchar_t[]> wide(parser.StringToBSTR(s.crs));
   const std::wstring crs = wide ? wide.get() : L"";
-  if (!kmztile::core::CatalogSource(parser, s.source, crs, catalog, error)) return false;
+  const bool read = kmztile::core::CatalogSource(parser, s.source, crs, catalog, error);
+  NoteDropped(kmztile::platform::TakeProblems(), result);
+  if (!read) return false;
   if (catalog.listed == 0) {
     error = "no model (.dae) found in " + s.source;
     return false;
@@ -200,6 +212,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   const auto manifests = pipeline::ReadManifests(out);
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
+    const auto line = manifests.find(KeyOf(t));
+    if (line != manifests.end() && line->second.contains("dropped"))
+      for (const auto& d : line->second.at("dropped")) NoteDropped(d.get<std::string>(), result);
     TileRecord record;
     if (pipeline::RecordOf(out, KeyOf(t), manifests, record)) {
       result.tiles.push_back(record);

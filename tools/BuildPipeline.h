@@ -30,6 +30,7 @@ struct PipelineResult {
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
   std::vector<std::string> warnings;                  ///< things the user should know (models left out)
+  std::vector<std::string> dropped;                   ///< "FILE: reason" of each file left out or altered, once
   /** Wall seconds of each stage this run did, in order: catalog, plan, tiles, outputs. */
   std::vector<std::pair<std::string, double>> stageSeconds;
   /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */

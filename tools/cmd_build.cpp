@@ -29,9 +29,13 @@
 #include "build/Shard.h"
 #include "build/Summary.h"
 #include "build/Tileset.h"
+#include "folders/detail/BuildFolders.h"
+#include "placement/detail/SourceCheck.h"
 
 namespace fs = std::filesystem;
 using namespace kmztool::build;
+using kmztile::placement::detail::ProblemSeverity;
+using kmztile::placement::detail::SourceCheckReport;
 
 namespace kmztool {
 namespace {
@@ -70,6 +74,28 @@ int RunBuild(const BuildOptions& opt) {
     std::cerr << "kmztile build: --shard: " << error << "\n";
     return kUsage;
   }
+  // Refused before anything is touched: an output folder that holds the
+  // source, which the build would empty and rewrite (it has no other working area).
+  const std::string refused = kmztile::folders::detail::RefuseBuildFolders(opt.source, opt.out, opt.out);
+  if (!refused.empty()) {
+    std::cerr << "kmztile build: " << refused << "\n";
+    return kUsage;
+  }
+  // The same checks as `kmztile check`: every problem is named, and an error
+  // (a missing location, a model file that is no COLLADA, an unusable
+  // template) stops the build before it starts.
+  const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source);
+  std::set<std::string> told;  // "FILE: reason" already printed
+  for (const auto& p : check.problems) {
+    const bool error = p.severity == ProblemSeverity::kError;
+    std::cerr << "kmztile build: " << (error ? "error: " : "warning: ") << p.file << ": " << p.reason << "\n";
+    told.insert(p.file + ": " + p.reason);
+  }
+  if (check.HasErrors()) {
+    std::cerr << "kmztile build: " << opt.source << ": " << check.Count(ProblemSeverity::kError)
+              << " error(s) in the source folder; nothing was built\n";
+    return kFailed;
+  }
   settings.source = opt.source;
   settings.out = opt.out;
   settings.crs = opt.crs;
@@ -90,6 +116,7 @@ int RunBuild(const BuildOptions& opt) {
     j["out"] = opt.out;
     j["failed_tiles"] = result.failedTiles.size();
     j["warnings"] = result.warnings;
+    j["dropped"] = result.dropped;
     // Per-stage wall seconds; "levels" holds the worker seconds of each level's tiles.
     nlohmann::json stages = nlohmann::json::object();
     for (const auto& [name, secs] : result.stageSeconds) stages[name] = secs;
@@ -109,7 +136,13 @@ int RunBuild(const BuildOptions& opt) {
   }
   for (const auto& w : result.warnings) std::cerr << "kmztile build: warning: " << w << "\n";
   for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
-  return result.failedTiles.empty() ? kOk : kFailed;
+  // A model or texture left out or altered fails the run, each one named
+  // (those the check named already are not repeated).
+  for (const auto& d : result.dropped)
+    if (!told.count(d)) std::cerr << "kmztile build: left out: " << d << "\n";
+  if (!result.dropped.empty())
+    std::cerr << "kmztile build: " << result.dropped.size() << " file(s) were left out or altered\n";
+  return result.failedTiles.empty() && result.dropped.empty() ? kOk : kFailed;
 }
 
 const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) {

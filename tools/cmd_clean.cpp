@@ -4,6 +4,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "ProblemReport.h"
 
 namespace {
 
@@ -13,9 +14,11 @@ int RunClean(const std::string& workdir) {
   if (stored.empty() || stored.back() != '\\') stored += '\\';
   CBaseParser parser;
   parser.SetRequireFile(workdir, "", "");
-  if (!parser.DeleteFileAndDirectory(stored)) {
+  const bool cleaned = parser.DeleteFileAndDirectory(stored);
+  kmztool::PrintRecordedProblems("clean");
+  if (!cleaned) {
     std::cerr << "kmztile clean: cannot clean " << workdir
-              << ": a level folder (1 to 4) is missing or cannot be listed\n";
+              << ": a level folder (1 to 4) is missing, cannot be listed or is a symbolic link\n";
     return kmztool::kFailed;
   }
   std::cout << "cleaned " << workdir << "\n";

@@ -8,6 +8,7 @@
 #include "BuildPipeline.h"
 #include "Command.h"
 #include "build/Summary.h"
+#include "folders/detail/BuildFolders.h"
 
 namespace fs = std::filesystem;
 
@@ -33,6 +34,12 @@ int RunDemo(const std::string& out) {
   if (city.empty()) {
     std::cerr << "kmztile demo: the bundled sample city is not installed\n";
     return kFailed;
+  }
+  const std::string refused =
+      kmztile::folders::detail::RefuseBuildFolders(city, out, (fs::path(out) / "work").string());
+  if (!refused.empty()) {
+    std::cerr << "kmztile demo: " << refused << "\n";
+    return kUsage;
   }
   PipelineSettings settings;
   settings.source = city;

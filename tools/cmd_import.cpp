@@ -9,6 +9,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "ProblemReport.h"
 #include "tiles/detail/TileNames.h"
 
 namespace {
@@ -76,7 +77,9 @@ int RunImport(const ImportOptions& opt) {
 
   CBaseParser parser;
   parser.SetRequireFile(opt.workdir, scope, coords);
-  if (!parser.EarlyPrepare("")) {
+  const bool imported = parser.EarlyPrepare("");
+  kmztool::PrintRecordedProblems("import");
+  if (!imported) {
     std::cerr << "kmztile import: cannot import " << opt.workdir
               << ": no .kmz package there, or a package could not be opened or copied"
                  " (its KML or model is missing, damaged, or a level folder is not writable)\n";

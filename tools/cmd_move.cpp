@@ -4,6 +4,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "platform/LastError.h"
 
 namespace {
 
@@ -15,6 +16,12 @@ struct MoveOptions {
 
 int RunMove(const MoveOptions& opt) {
   if (!CBaseParser::UpdateLocationInKml(opt.file, opt.longitude, opt.latitude)) {
+    // An archive the library refused says why; other refusals have one rule.
+    const std::string& why = kmztile::platform::LastError();
+    if (!why.empty()) {
+      std::cerr << "kmztile move: " << opt.file << ": " << why << "; the file was not changed\n";
+      return kmztool::kFailed;
+    }
     std::cerr << "kmztile move: " << opt.file << " was not changed: the position must lie within -180..180 and "
               << "-90..90, and the file must be a readable KMZ whose KML Folder holds a model placemark with a link\n";
     return kmztool::kFailed;

@@ -10,6 +10,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "ProblemReport.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/CoordinatesFile.h"
 
@@ -40,7 +41,9 @@ int RunPackage(const PackageOptions& opt) {
   bool found = false;
   try {
     found = parser.GenNeededFile(opt.folder, crs.get(), aux.get(), result);
+    kmztool::PrintRecordedProblems("package");
   } catch (const _com_error& e) {
+    kmztool::PrintRecordedProblems("package");
     std::cerr << "kmztile package: the coordinate-system component failed (HRESULT 0x" << std::hex
               << static_cast<std::uint32_t>(e.Error()) << std::dec << ") while packaging " << opt.folder << "\n";
     return kmztool::kFailed;

@@ -1,15 +1,23 @@
 // kmztile read FILE.kmz [--json] [--lazy]: the entries of a KMZ and the models it places;
 // with --lazy, each model and its textures read one by one through an archive handle.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <iostream>
-#include <iterator>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "platform/LastError.h"
+#include "reading/KmzSource.h"
 
 namespace {
+
+// Standard input is buffered whole before it is read as an archive; beyond
+// this it is refused instead of exhausting memory.
+constexpr std::uint64_t kMaxStandardInput = 1ull << 30;  // 1 GiB
 
 struct ReadOptions {
   std::string file;
@@ -18,6 +26,35 @@ struct ReadOptions {
 };
 
 std::string SourceName(const ReadOptions& opt) { return opt.file == "-" ? "standard input" : opt.file; }
+
+// Why the library refused the archive, as it recorded it.
+std::string Reason() {
+  const std::string& why = kmztile::platform::LastError();
+  return why.empty() ? "not a readable KMZ archive" : why;
+}
+
+// Reads all of standard input into @p out, up to kMaxStandardInput bytes.
+// @return an empty string on success, otherwise what went wrong.
+std::string ReadStandardInput(std::string& out) {
+  const char* const tooLarge = "standard input is larger than the 1 GiB limit";
+  struct stat info {};
+  if (fstat(fileno(stdin), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uint64_t>(info.st_size) > kMaxStandardInput)
+    return tooLarge;
+  const std::size_t chunk = 1 << 20;
+  auto buffer = std::make_unique<char[]>(chunk);
+  std::size_t got;
+  while ((got = std::fread(buffer.get(), 1, chunk, stdin)) > 0) {
+    if (out.size() + got > kMaxStandardInput) return tooLarge;
+    out.append(buffer.get(), got);
+  }
+  if (std::ferror(stdin)) return "cannot read standard input";
+  if (out.empty()) return "standard input is empty";
+  // Standard input is always archive bytes: anything else would otherwise
+  // be taken for the name of a file to open.
+  if (!kmztile::reading::IsArchiveBytes(out)) return "standard input is not a KMZ archive (no zip local header at its start)";
+  return "";
+}
 
 // Closes an archive handle on every exit path of the lazy read.
 struct HandleCloser {
@@ -45,7 +82,7 @@ int RunLazyRead(const ReadOptions& opt, const std::string& source) {
   std::map<std::string, LonLatID> locations;
   HandleCloser closer;
   if (!CBaseParser::ReadKmzToListEx(source, textures, locations, closer.handle)) {
-    std::cerr << "kmztile read: cannot open " << SourceName(opt) << ": not a readable, well-formed KMZ archive\n";
+    std::cerr << "kmztile read: " << SourceName(opt) << ": " << Reason() << "\n";
     return kmztool::kFailed;
   }
   std::vector<LazyModel> models;
@@ -55,15 +92,13 @@ int RunLazyRead(const ReadOptions& opt, const std::string& source) {
     std::string name = modelName;
     std::string data;
     if (!CBaseParser::ReadOneKmzData(closer.handle, name, data, false)) {
-      std::cerr << "kmztile read: " << SourceName(opt) << ": cannot read model entry \"" << modelName
-                << "\" (empty or damaged)\n";
+      std::cerr << "kmztile read: " << SourceName(opt) << ": " << Reason() << "\n";
       return kmztool::kFailed;
     }
     model.bytes = data.size();
     std::vector<std::string> contents;
     if (!CBaseParser::ReadTextureToList(closer.handle, textureNames, contents)) {
-      std::cerr << "kmztile read: " << SourceName(opt) << ": cannot read a texture of \"" << modelName
-                << "\" (an entry is empty or damaged)\n";
+      std::cerr << "kmztile read: " << SourceName(opt) << ": " << Reason() << "\n";
       return kmztool::kFailed;
     }
     model.textures = textureNames;
@@ -107,9 +142,10 @@ int RunLazyRead(const ReadOptions& opt, const std::string& source) {
 int RunRead(const ReadOptions& opt) {
   std::string source = opt.file;
   if (source == "-") {
-    source.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    if (source.empty()) {
-      std::cerr << "kmztile read: standard input is empty\n";
+    source.clear();
+    const std::string error = ReadStandardInput(source);
+    if (!error.empty()) {
+      std::cerr << "kmztile read: " << error << "\n";
       return kmztool::kFailed;
     }
   }
@@ -118,8 +154,7 @@ int RunRead(const ReadOptions& opt) {
   std::vector<std::string> contents;
   std::map<std::string, LonLatID> locations;
   if (!CBaseParser::ReadKmzToList(source, names, contents, locations)) {
-    std::cerr << "kmztile read: cannot read " << SourceName(opt)
-              << ": not a readable, well-formed KMZ archive (or an entry is damaged)\n";
+    std::cerr << "kmztile read: " << SourceName(opt) << ": " << Reason() << "\n";
     return kmztool::kFailed;
   }
   if (opt.json) {
@@ -147,7 +182,7 @@ int RunRead(const ReadOptions& opt) {
 const kmztool::CommandRegistrar kRegisterRead("read", [](CLI::App& app, int& exitCode) {
   auto opt = std::make_shared<ReadOptions>();
   CLI::App* cmd = app.add_subcommand("read", "List the entries of a KMZ and the models its KML places");
-  cmd->add_option("file", opt->file, "KMZ file to read, or - for its bytes on standard input")->required();
+  cmd->add_option("file", opt->file, "KMZ file to read, or - for its bytes on standard input (at most 1 GiB)")->required();
   cmd->add_flag("--json", opt->json, "Print JSON for machines");
   cmd->add_flag("--lazy", opt->lazy,
                 "Keep the archive open and read each model and its textures one by one (prints per model its textures)");

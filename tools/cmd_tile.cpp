@@ -5,6 +5,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "ProblemReport.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ int RunTile(const TileOptions& opt) {
   const std::string coords = opt.coords.empty() ? opt.workFolder + "/coords.txt" : opt.coords;
   parser.SetRequireFile(opt.workFolder, "", coords);
   std::string kmz;
-  if (!parser.CreateTile(CreateGeographicPyramid(), opt.level, opt.row, opt.column, &kmz)) {
+  const bool built = parser.CreateTile(CreateGeographicPyramid(), opt.level, opt.row, opt.column, &kmz);
+  kmztool::PrintRecordedProblems("tile");
+  if (!built) {
     std::cerr << "kmztile tile: cannot build tile " << opt.level << "-" << opt.row << "-" << opt.column << " of "
               << opt.workFolder << ": the tile is outside the pyramid, its level has no level folder, "
               << "the coordinates file " << coords << " cannot be read, or a model's files are missing or damaged\n";

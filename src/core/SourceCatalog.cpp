@@ -7,7 +7,8 @@
 #include "placement/detail/FolderListing.h"
 #include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateRewrite.h"
-#include "platform/KmlFiles.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/Locale.h"
 
 // The catalog converts grid locations through the parser's coordinate-system
@@ -34,37 +35,37 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
   // Packaging rewrites the template in place for every model, so each
   // model's document starts from the one before it; the chain is kept here.
   std::string templateText;
-  const bool haveTemplate = platform::KmlReadFileToString(folder + "\\doc.kml", &templateText);
+  const bool haveTemplate = platform::ReadPlainFile(folder + "\\doc.kml", templateText);
+  const auto convert = [&parser](double x, double y, double& lon, double& lat) { parser.ConvertGSToLB(x, y, lon, lat); };
   for (const std::string& file : files) {
     SourceModel model;
     model.name = file.substr(0, file.size() - 4);
-    double x = 0, y = 0;
-    placement::ReadLocationFile(folder + "\\" + model.name + ".txt", x, y);
-    double lon = x, lat = y;
+    double lon = 0, lat = 0;
+    std::string lonText, latText;
     try {
-      if (placement::IsGridLocation(x, y)) parser.ConvertGSToLB(x, y, lon, lat);
+      if (placement::PlaceModel(folder, model.name, convert, lon, lat, lonText, latText) != placement::Placement::Placed)
+        continue;
     } catch (const _com_error& e) {
       char code[16];
       std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.Error()));
       error = "the coordinate-system component failed (" + std::string(code) + ") converting the location of " +
-              folder + "/" + model.name + ".txt";
+              platform::NativePath(folder + "\\" + model.name + ".txt");
       return false;
     }
-    std::string lonText, latText;
-    if (!std::isfinite(lon) || !std::isfinite(lat) || !placement::FormatCoordinate(lon, lonText) ||
-        !placement::FormatCoordinate(lat, latText))
-      continue;
-    if (!haveTemplate) continue;
+    // The template is rewritten (and so advances) before the model file is looked at, as in packaging.
     std::string rewritten;
-    if (!placement::RewriteTemplateText(templateText, model.name, file, lon, lat, rewritten)) continue;
-    templateText = rewritten;
-    model.colladaPath = placement::ModelFilePath(folder, model.name, file);
-    if (model.colladaPath.empty()) continue;
+    const bool rewrote = haveTemplate && placement::RewriteTemplateText(templateText, model.name, file, lon, lat, rewritten);
+    if (rewrote) templateText = rewritten;
+    model.colladaPath = rewrote ? placement::ModelFilePath(folder, model.name, file) : std::string();
+    if (model.colladaPath.empty()) {
+      placement::ReportLeftOut(folder + "\\" + file, model.name, placement::kPackageNotWritten);
+      continue;
+    }
     model.document = std::move(rewritten);
     model.package = model.name + ".kmz";
     model.longitude = placement::CoordinateAsListed(lon);
     model.latitude = placement::CoordinateAsListed(lat);
-    placement::ListFolderFiles(folder + "\\" + model.name, "", model.textures);
+    placement::ListModelTextures(folder, model.name, model.textures);
     catalog.models.push_back(std::move(model));
   }
   return true;

@@ -3,6 +3,7 @@
 #include "core/detail/SourceCatalog.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 namespace kmztile::core {
 
@@ -19,18 +20,19 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   const std::string textureFolder = catalog_.folder + "\\" + model.name + "\\";
   for (const std::string& texture : model.textures) {
     ModelEntry entry;
-    entry.source.package = textureFolder + texture;
     // A texture packaging could not read is not in the package either.
-    if (!platform::ReadWholeFile(entry.source.package, entry.data)) continue;
+    if (!placement::detail::ReadModelTexture(catalog_.folder, model.name, texture, entry.data)) continue;
+    entry.source.package = textureFolder + texture;
     entry.name = placement::detail::PackageTexturePath(model.name, texture);
     entry.source.entry = entry.name;
     entry.cacheable = platform::StatFile(entry.source.package, entry.source.size, entry.source.mtimeNs);
+    entry.where = platform::NativePath(entry.source.package);
     entries.push_back(std::move(entry));
   }
   ModelEntry collada;
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
-  if (!platform::ReadWholeFile(model.colladaPath, collada.data)) return false;
+  if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
   entries.push_back(std::move(collada));
   return true;
 }

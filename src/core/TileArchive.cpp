@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/detail/TileCore.h"
+#include "platform/Problems.h"
 #include "platform/ZipWriter.h"
 #include "tiles/detail/TextureReduction.h"
 #include "tiles/detail/TileNames.h"
@@ -20,11 +21,15 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
     if (!models.Entries(i, entries)) return false;
     const std::string base = tiles::detail::BaseNameOf(models.Package(i));
     for (ModelEntry& entry : entries) {
-      if (!entry.collada && detail.levelFolder > 0 &&
-          tiles::detail::ReduceTexture(entry.name, entry.data, detail.levelFolder, detail.textureBase,
-                                       entry.cacheable ? detail.cache : nullptr,
-                                       entry.source) == tiles::detail::TextureOutcome::Dropped)
-        continue;
+      using tiles::detail::TextureOutcome;
+      const TextureOutcome outcome =
+          !entry.collada && detail.levelFolder > 0
+              ? tiles::detail::ReduceTexture(entry.name, entry.data, detail.levelFolder, detail.textureBase,
+                                             entry.cacheable ? detail.cache : nullptr, entry.source)
+              : TextureOutcome::Kept;
+      if (outcome == TextureOutcome::Undecodable)
+        platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
+      if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
       if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) return false;
     }
   }

@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "BaseParser.h"
+#include "folders/detail/LevelFolderLinks.h"
 #include "import/detail/PackageCopies.h"
 #include "platform/FileSystem.h"
 
 bool CBaseParser::EarlyPrepare(std::string /*unused*/) {
+  // Copies are never written through a level folder that is a link.
+  if (kmztile::folders::detail::AnyLevelFolderIsALink(m_workFolder, m_levelFolderCount)) return false;
   switch (Create4Folder()) {
     case 1:
       return false;  // no working folder

@@ -1,7 +1,7 @@
 // The placemark location list of one imported package at one level: the id,
 // longitude and latitude of every model placemark of the package's KML copy.
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "BaseParser.h"
@@ -46,14 +46,20 @@ bool CBaseParser::CreateLocationTxt(int level, std::string stem) {
   const std::string kmlPath = levelFolder + stem + ".kml";
   const std::string listPath = levelFolder + stem + ".txt";
 
-  std::ofstream list;
-  if (!kmztile::platform::OpenOutput(list, listPath, true)) return true;  // no list to write into
+  // The list is collected in memory and replaces any earlier one whole (an
+  // empty list when the KML copy is unusable); a list that cannot be
+  // written is not reported.
+  std::ostringstream list;
+  const auto writeList = [&list, &listPath] {
+    kmztile::platform::WriteFileAtomically(listPath, list.str());
+    return true;
+  };
 
   kmztile::platform::InstallUserDefaultLocale();
   std::string kmlText;
-  if (!kmztile::platform::KmlReadFileToString(kmlPath, &kmlText)) return true;
+  if (!kmztile::platform::KmlReadFileToString(kmlPath, &kmlText)) return writeList();
   const kmldom::FolderPtr folder = RootFolder(kmlText);
-  if (!folder) return true;
+  if (!folder) return writeList();
 
   // The first two features of the root Folder are never model placemarks of
   // the package layout and are not looked at.
@@ -67,5 +73,5 @@ bool CBaseParser::CreateLocationTxt(int level, std::string stem) {
     WriteTextLine(list, FormatCoordinate(location->get_longitude()));
     WriteTextLine(list, FormatCoordinate(location->get_latitude()));
   }
-  return true;
+  return writeList();
 }

@@ -3,10 +3,8 @@
 #include <vector>
 
 #include "BaseParser.h"
-#include "placement/detail/FolderListing.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
-#include "platform/KmlFiles.h"
 #include "platform/Locale.h"
 #include "platform/ZipWriter.h"
 
@@ -18,7 +16,7 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
                                 std::string& modelFile, double longitude, double latitude) {
   platform::InstallUserDefaultLocale();
   std::string text;
-  if (!platform::KmlReadFileToString(templatePath, &text)) return false;
+  if (!platform::ReadPlainFile(templatePath, text)) return false;
   std::string rewritten;
   if (!placement::RewriteTemplateText(text, modelName, modelFile, longitude, latitude, rewritten)) return false;
   // The archive takes folder\doc.kml as rewritten here; packing after a
@@ -28,8 +26,7 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   if (!platform::WriteFileAtomically(templatePath, rewritten)) return false;
 
   std::vector<std::string> textures;
-  const std::string textureFolder = folder + "\\" + modelName;
-  placement::ListFolderFiles(textureFolder, "", textures);
+  placement::ListModelTextures(folder, modelName, textures);
 
   // The package is built in memory and written whole: textures (already
   // compressed images) are stored rather than deflated again, text is
@@ -38,14 +35,14 @@ bool CBaseParser::changeKmlFile(std::string& folder, std::string& templatePath, 
   ZipWriter zip;
   std::string bytes;
   for (const std::string& texture : textures) {
-    if (!platform::ReadWholeFile(textureFolder + "\\" + texture, bytes)) continue;
+    if (!placement::ReadModelTexture(folder, modelName, texture, bytes)) continue;
     if (!zip.AddFile(placement::PackageTexturePath(modelName, texture), bytes)) return false;
   }
   const std::string modelPath = placement::ModelFilePath(folder, modelName, modelFile);
-  if (modelPath.empty() || !platform::ReadWholeFile(modelPath, bytes)) return false;
+  if (modelPath.empty() || !platform::ReadPlainFile(modelPath, bytes)) return false;
   if (!zip.AddFile(placement::PackageModelPath(modelName), bytes)) return false;
   platform::InstallUserDefaultLocale();
-  if (!platform::ReadWholeFile(folder + "\\doc.kml", bytes)) return false;
+  if (!platform::ReadPlainFile(folder + "\\doc.kml", bytes)) return false;
   if (!zip.AddFile("doc.kml", bytes)) return false;
   std::string archive;
   return zip.Finish(archive) && platform::WriteFileAtomically(folder + "\\middle\\" + modelName + ".kmz", archive);

@@ -3,17 +3,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BaseParser.h"
 #include "placement/detail/FolderListing.h"
 #include "placement/detail/LocationText.h"
+#include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 
 namespace platform = kmztile::platform;
+namespace placement = kmztile::placement::detail;
 
 namespace {
 
@@ -31,7 +35,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
                                 std::string& resultFolder) {
   platform::InstallUserDefaultLocale();
   std::vector<std::string> models;
-  kmztile::placement::detail::ListFolderFiles(folder, "dae", models);
+  placement::ListFolderFiles(folder, "dae", models);
   const std::string middle = folder + "\\middle";
   platform::MakeDirectory(middle);
   m_coordSysText = coordSysText;
@@ -39,12 +43,10 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   if (models.empty()) return false;
 
   // Emptied now, filled once every model is packaged: the count line must
-  // be the number of models actually listed below it.
+  // be the number of models actually listed below it. Replaced, never
+  // truncated in place: the file may be a hard link to one of the user's.
   const std::string coordsPath = middle + "\\coords.txt";
-  {
-    std::ofstream coords;
-    platform::OpenOutput(coords, coordsPath, true);
-  }
+  platform::WriteFileAtomically(coordsPath, std::string());
 
   double minLon = 180, maxLon = -180, minLat = 90, maxLat = -90;
   std::string groups;
@@ -52,19 +54,18 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string templatePath = folder + "\\doc.kml";
   for (std::string& modelFile : models) {
     std::string name = modelFile.substr(0, modelFile.size() - 4);
-    double x = 0, y = 0;
-    kmztile::placement::detail::ReadLocationFile(folder + "\\" + name + ".txt", x, y);
-    double lon = x, lat = y;
-    if (kmztile::placement::detail::IsGridLocation(x, y)) ConvertGSToLB(x, y, lon, lat);
-    // A failed conversion (or a corrupt location text) gives no position:
-    // such a model is left out entirely rather than placed at garbage.
+    double lon = 0, lat = 0;
     std::string lonText, latText;
-    if (!std::isfinite(lon) || !std::isfinite(lat) || !kmztile::placement::detail::FormatCoordinate(lon, lonText) || !kmztile::placement::detail::FormatCoordinate(lat, latText))
-      continue;
+    const auto placed = placement::PlaceModel(
+        folder, name, [this](double x, double y, double& lo, double& la) { ConvertGSToLB(x, y, lo, la); }, lon, lat,
+        lonText, latText);
+    if (placed == placement::Placement::Unreadable) platform::RemoveFile(middle + "\\" + name + ".kmz");
+    if (placed != placement::Placement::Placed) continue;
     // A model whose package was not written completely is left out too, and
     // its partial (or previous run's) archive removed: the coordinates file
     // lists exactly the packages that place their model where it says.
     if (!changeKmlFile(folder, templatePath, name, modelFile, lon, lat)) {
+      placement::ReportLeftOut(folder + "\\" + modelFile, name, placement::kPackageNotWritten);
       platform::RemoveFile(middle + "\\" + name + ".kmz");
       continue;
     }
@@ -90,7 +91,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string scope, number;
   for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
                              maxLat + kScopeMargin}) {
-    kmztile::placement::detail::FormatCoordinate(value, number);
+    placement::FormatCoordinate(value, number);
     AppendLine(scope, number);
   }
   if (!platform::WriteFileAtomically(middle + "\\scope.txt", scope)) return false;

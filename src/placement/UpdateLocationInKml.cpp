@@ -9,7 +9,9 @@
 #include "parser/ModelElements.h"
 #include "placement/detail/PlacemarkRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/KmlFiles.h"
+#include "platform/LastError.h"
 #include "platform/Paths.h"
 #include "reading/KmzSource.h"
 #include "reading/detail/ZipDirectory.h"
@@ -49,7 +51,8 @@ std::string KmlEntryName(const std::string& path) {
   return name + "kml";
 }
 
-// Writes the entries to @p target and checks the closed archive lists them all.
+// Writes the entries to @p target and checks the closed archive: it lists
+// them all, and every entry inflates to its declared size and CRC-32.
 bool WriteArchive(const std::string& target, const std::vector<std::string>& names,
                   const std::vector<std::string>& contents, const std::string& kmlName, const std::string& kml) {
   size_t written = 0;
@@ -66,13 +69,16 @@ bool WriteArchive(const std::string& target, const std::vector<std::string>& nam
   }  // releasing the archive writes its central directory
   std::string bytes;
   kmztile::reading::detail::ZipDirectory directory;
-  return platform::ReadWholeFile(target, bytes) && kmztile::reading::detail::ZipDirectory::Parse(bytes, directory) &&
-         directory.entries().size() == written;
+  if (!platform::ReadWholeFile(target, bytes) || !kmztile::reading::detail::ZipDirectory::Parse(bytes, directory) ||
+      directory.entries().size() != written)
+    return false;
+  for (const auto& entry : directory.entries())
+    if (!kmztile::reading::detail::ZipDirectory::Verify(bytes, entry)) return false;
+  return true;
 }
 
-}  // namespace
-
-bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double latitude) {
+// The whole update; the public call below only keeps exceptions inside.
+bool UpdateLocation(const std::string& path, double longitude, double latitude) {
   if (path.empty()) return false;
   // Written as "inside the range" so that NaN fails too.
   if (!(longitude >= -180.0 && longitude <= 180.0) || !(latitude >= -90.0 && latitude <= 90.0)) return false;
@@ -81,8 +87,7 @@ bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double
 
   kmztile::reading::OpenedKmz archive;
   if (!kmztile::reading::OpenKmzSource(path, archive)) return false;
-  std::vector<std::string> names;
-  if (!archive.kmz->List(&names)) return false;
+  const std::vector<std::string> names = archive.index->Names();
   std::vector<std::string> contents(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     if (!kmztile::reading::ReadEntryTolerant(*archive.index, names[i], contents[i])) return false;
@@ -97,10 +102,32 @@ bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double
   std::string kml;
   if (!placement::SerializeKml(parsed.kml, kml)) return false;
 
-  const std::string temporary = platform::TemporarySibling(path);
-  if (!WriteArchive(temporary, names, contents, KmlEntryName(path), kml) || !platform::RenamePath(temporary, path)) {
-    platform::RemoveFile(temporary);
+  // A package reached through a symbolic link is rewritten where the link
+  // leads, so the link stays a link; the new archive keeps the old one's
+  // permissions (a read-only package stays read-only).
+  const std::string target = platform::LinkTarget(path);
+  if (target.empty()) return false;
+  // Removed on every way out, an exception included, unless renamed into place.
+  struct Temporary {
+    std::string path;
+    bool keep = false;
+    ~Temporary() {
+      if (!keep) platform::RemoveFile(path);
+    }
+  } temporary{platform::TemporarySibling(target)};
+  if (platform::PathExists(temporary.path) || platform::IsSymbolicLink(temporary.path)) {
+    temporary.keep = true;  // not ours: never removed, never replaced
     return false;
   }
-  return true;
+  if (!WriteArchive(temporary.path, names, contents, KmlEntryName(path), kml) ||
+      !platform::CopyPermissions(target, temporary.path))
+    return false;
+  temporary.keep = platform::RenamePath(temporary.path, target);
+  return temporary.keep;
+}
+
+}  // namespace
+
+bool CBaseParser::UpdateLocationInKml(std::string path, double longitude, double latitude) {
+  return platform::GuardedCall([&] { return UpdateLocation(path, longitude, latitude); });
 }

@@ -14,6 +14,7 @@
 
 #include "platform/FaultInjection.h"
 #include "platform/Paths.h"
+#include "platform/Problems.h"
 
 namespace kmztile::platform {
 namespace {
@@ -51,7 +52,29 @@ struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
+// Why a listed entry is left out, or nullptr when it is listed. Names are
+// data: a name holding a backslash would become a path with separators
+// once the library joins it, so it is never handed out. Symbolic links are
+// not followed (a link may lead out of the folder, or back into it without
+// end), and neither are FIFOs, sockets or devices, which can block a read.
+const char* SkipReason(const std::string& name, mode_t mode) {
+#ifndef _WIN32
+  if (name.find('\\') != std::string::npos)
+    return "the name holds a backslash, which the library reads as a folder separator; skipped";
+#endif
+  if (S_ISLNK(mode)) return "is a symbolic link; links are not followed, so it is skipped";
+  if (!S_ISREG(mode) && !S_ISDIR(mode)) return "is neither a plain file nor a folder (a FIFO, socket or device); skipped";
+  return nullptr;
+}
+
 }  // namespace
+
+const char* ListingSkipReason(const std::string& nativePath) {
+  struct stat st {};
+  if (::lstat(nativePath.c_str(), &st) != 0) return nullptr;
+  const auto slash = nativePath.find_last_of('/');
+  return SkipReason(slash == std::string::npos ? nativePath : nativePath.substr(slash + 1), st.st_mode);
+}
 
 bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out) {
   out.clear();
@@ -62,24 +85,35 @@ bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out) {
   if (folder.empty()) folder = "/";
   const std::string last = slash == std::string::npos ? native : native.substr(slash + 1);
   if (last.find_first_of("*?") == std::string::npos) {
+    // One named entry: a link to a folder is not taken for the folder.
     struct stat st {};
-    if (last.empty() || ::stat(native.c_str(), &st) != 0) return false;
+    if (last.empty() || ::lstat(native.c_str(), &st) != 0) return false;
     out.push_back({last, S_ISDIR(st.st_mode)});
     return true;
   }
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) return false;
+  const int dirFd = ::dirfd(dir.get());
   while (const dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
     if (!MatchName(last, name)) continue;
-    bool isDir = false;
-    if (e->d_type == DT_DIR) {
-      isDir = true;
-    } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
-      struct stat st {};
-      isDir = ::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (name == "." || name == "..") {
+      out.push_back({name, true});
+      continue;
     }
-    out.push_back({name, isDir});
+    // The entry's own type (never its link target's); a stat only when the
+    // file system does not say.
+    mode_t mode = DTTOIF(e->d_type);
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      mode = st.st_mode;
+    }
+    if (const char* reason = SkipReason(name, mode)) {
+      ReportProblem(folder + "/" + name, reason);
+      continue;
+    }
+    out.push_back({name, S_ISDIR(mode)});
   }
   std::sort(out.begin(), out.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return !out.empty();
@@ -127,16 +161,9 @@ bool OpenInput(std::ifstream& in, const std::string& path, bool binary) {
   if (InjectedFault(FileOp::Open)) return false;
   const std::string native = NativePath(path);
   struct stat st {};
-  if (::stat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   in.open(native, binary ? std::ios::in | std::ios::binary : std::ios::in);
   return in.is_open();
-}
-
-bool OpenOutput(std::ofstream& out, const std::string& path, bool binary) {
-  if (InjectedFault(FileOp::Open)) return false;
-  out.open(NativePath(path), binary ? std::ios::out | std::ios::binary | std::ios::trunc
-                                    : std::ios::out | std::ios::trunc);
-  return out.is_open();
 }
 
 namespace {
@@ -159,13 +186,12 @@ struct Descriptor {
   int fd;
 };
 
-}  // namespace
-
 // Whole-file reads and writes go straight to the system calls: they run
 // several times per tile, and a stream adds a stat, seeks and a buffer.
-bool ReadWholeFile(const std::string& path, std::string& out) {
+// A FIFO or device is opened without blocking and refused once examined.
+bool ReadRegularFile(const std::string& path, std::string& out, int extraFlags) {
   if (InjectedFault(FileOp::Open)) return false;
-  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags));
   struct stat st {};
   if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::string data(static_cast<size_t>(st.st_size), '\0');
@@ -180,10 +206,16 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& data) {
+// Writes a file that does not exist yet: an existing file (or a link left
+// where the new file belongs) is never opened for writing. @p created says
+// whether a file was made, so that only a file of ours is cleaned up.
+bool WriteNewFile(const std::string& path, const std::string& data, mode_t mode, bool& created) {
+  created = false;
   if (InjectedFault(FileOp::Open)) return false;
-  Descriptor file(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  Descriptor file(::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  created = file.fd >= 0;
   if (file.fd < 0 || InjectedFault(FileOp::Write)) return false;
+  if (mode != 0 && ::fchmod(file.fd, mode) != 0) return false;
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(file.fd, data.data() + done, data.size() - done);
@@ -194,15 +226,34 @@ bool WriteWholeFile(const std::string& path, const std::string& data) {
   return file.Close();
 }
 
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, 0); }
+
+bool ReadPlainFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, O_NOFOLLOW); }
+
+bool WriteWholeFile(const std::string& path, const std::string& data) { return WriteFileAtomically(path, data); }
+
+bool CopyPermissions(const std::string& original, const std::string& replacement) {
+  struct stat st {};
+  return ::stat(NativePath(original).c_str(), &st) == 0 &&
+         ::chmod(NativePath(replacement).c_str(), st.st_mode & 07777) == 0;
+}
+
 std::string TemporarySibling(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& data) {
+  // The replacement keeps the permissions of the file it replaces (a
+  // read-only file stays read-only); a new file gets the usual ones.
+  struct stat st {};
+  const mode_t mode = ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : 0;
   const std::string temp = TemporarySibling(path);
-  if (!WriteWholeFile(temp, data)) {
-    RemoveFile(temp);
+  bool created = false;
+  if (!WriteNewFile(temp, data, mode, created)) {
+    if (created) RemoveFile(temp);
     return false;
   }
   if (!RenamePath(temp, path)) {

@@ -20,10 +20,20 @@ struct DirEntry {
  * Lists what a search pattern matches, like FindFirstFile/FindNextFile: the
  * last path component may hold "*" and "?" and matches case-insensitively
  * ("*.*" matches every name, "." and ".." included); a pattern without
- * wildcards names one entry. @return false when nothing matches or the
+ * wildcards names one entry (a symbolic link is never taken for a folder).
+ * Entries that ListingSkipReason names are left out and recorded as
+ * problems (platform/Problems.h). @return false when nothing matches or the
  * folder cannot be read.
  */
 bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out);
+
+/**
+ * Why a listing skips the entry at @p nativePath (a path of this system,
+ * taken as it stands, not translated), or nullptr when it lists it: a name
+ * holding a backslash, a symbolic link, or anything but a plain file or a
+ * folder. Walkers outside the platform listing apply the same rule with it.
+ */
+const char* ListingSkipReason(const std::string& nativePath);
 
 /** True when @p path exists (file or folder). */
 bool PathExists(const std::string& path);
@@ -40,21 +50,40 @@ bool RenamePath(const std::string& from, const std::string& to);
 /** Size and modification time (nanoseconds) of a file. @return false when it cannot be examined. */
 bool StatFile(const std::string& path, std::uint64_t& size, std::int64_t& mtimeNs);
 
-/** Reads a whole file in binary mode, replacing @p out. @return false (out untouched) when it cannot be read. */
+/**
+ * Reads a whole plain file in binary mode, replacing @p out. A FIFO, device
+ * or folder is refused without blocking. @return false (out untouched) when
+ * it cannot be read.
+ */
 bool ReadWholeFile(const std::string& path, std::string& out);
-/** Writes @p data to a file in binary mode, creating or emptying it. */
+/**
+ * ReadWholeFile for a file named inside a folder the library walks (a model,
+ * location text, template or texture): a symbolic link is refused too, so
+ * nothing outside the folder is read through one.
+ */
+bool ReadPlainFile(const std::string& path, std::string& out);
+/**
+ * Replaces a file whole; the same as WriteFileAtomically. No existing file is
+ * ever opened for writing, so a file hard-linked elsewhere never changes
+ * through the link.
+ */
 bool WriteWholeFile(const std::string& path, const std::string& data);
 /**
  * Writes @p data beside @p path under a temporary name and renames it over
- * @p path once complete, so readers never see a half-written file.
+ * @p path once complete, so readers never see a half-written file. The new
+ * file keeps the permissions of the file it replaces; a symbolic link at
+ * @p path is replaced by the file, never written through.
  */
 bool WriteFileAtomically(const std::string& path, const std::string& data);
+/**
+ * Gives @p replacement the permission bits of @p original (a file about to be
+ * replaced by it). @return false when either cannot be examined or changed.
+ */
+bool CopyPermissions(const std::string& original, const std::string& replacement);
 /** A temporary name in the folder of @p path, unique within this process. */
 std::string TemporarySibling(const std::string& path);
 
-/** Opens a stream for reading (binary or text). @return false when it cannot be opened. */
+/** Opens a stream for reading (binary or text); a FIFO, device or folder is refused. */
 bool OpenInput(std::ifstream& in, const std::string& path, bool binary);
-/** Opens a stream for writing, creating or emptying the file. */
-bool OpenOutput(std::ofstream& out, const std::string& path, bool binary);
 
 }  // namespace kmztile::platform

@@ -7,11 +7,11 @@
 
 namespace kmztile::platform {
 
-/** kmlbase::File::ReadFileToString on the translated path (appends to @p out after emptying it, as libkml does). */
+/** kmlbase::File::ReadFileToString's contract (empties @p out, then the file's bytes), through ReadWholeFile. */
 bool KmlReadFileToString(const std::string& path, std::string* out);
-/** kmlbase::File::WriteStringToFile on the translated path. */
+/** kmlbase::File::WriteStringToFile's contract, through WriteFileAtomically. */
 bool KmlWriteStringToFile(const std::string& data, const std::string& path);
-/** kmlengine::KmzFile::Create on the translated path; NULL when it cannot be created. */
+/** kmlengine::KmzFile::Create on the translated path; NULL when it cannot be created or @p path exists already. */
 kmlengine::KmzFilePtr KmzCreate(const std::string& path);
 
 }  // namespace kmztile::platform

@@ -4,6 +4,7 @@
 // them, and an index built once serves every entry read.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kml/engine.h"
 #include "reading/detail/ZipDirectory.h"
@@ -15,6 +16,8 @@ struct ArchiveIndex {
   std::string bytes;
   detail::ZipDirectory directory;
 
+  /** Entry names in directory order: the checked directory, which is also libkml's. */
+  std::vector<std::string> Names() const;
   /** Reads entry @p name (first of duplicates) into @p out; libkml's rules, CRC checked. */
   bool ReadEntry(const std::string& name, std::string& out) const {
     return directory.ReadByName(bytes, name, out);
@@ -32,11 +35,15 @@ struct OpenedKmz {
   std::shared_ptr<const ArchiveIndex> index;
 };
 
+/** True when @p source is archive bytes (it starts with a zip local header), not a path. */
+bool IsArchiveBytes(const std::string& source);
+
 /**
  * The KMZ source rule: an empty source fails; a source starting with the
  * zip local-header signature is archive bytes; anything else is a file path.
- * @return false when the source is empty, cannot be read, is not a
- * well-formed zip archive, or libkml does not open it.
+ * @return false, with the reason as the thread's last error, when the
+ * source is empty, cannot be read, is not a well-formed zip archive, or
+ * libkml does not open it or lists other entries than the checked ones.
  */
 bool OpenKmzSource(std::string source, OpenedKmz& out);
 

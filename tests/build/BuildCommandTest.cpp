@@ -225,14 +225,16 @@ TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
   EXPECT_FALSE(fs::exists(Path("out/tiles")));
 }
 
-TEST_F(BuildCommand, ModelsLeftOutWhilePackagingAreReported) {
+// A model without a usable location was left out with a warning and exit 0;
+// the source check now stops the build before it starts, naming the file.
+TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
   const std::string src = Path("city");
   CopySmallCity(src, 6);
   kmztest::WriteFile(src + "/0003.txt", "not a number\r\nnan\r\n");  // no usable location
   const auto run = Build(src, Path("out"));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.err.find("1 of 6 models were left out"), std::string::npos) << run.err;
-  EXPECT_EQ(Tileset(Path("out"))["settings"]["models"].get<long>(), 5);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find(src + "/0003.txt"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(Path("out/tiles")));
 }
 
 // The build reads the source folder and never writes it; an output folder

@@ -16,7 +16,7 @@ using namespace kmztile::placement::detail;
 namespace {
 
 const char kTemplate[] =
-    "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder><name>t</name><Placemark id=\"0\"><name>m</name>"
+    "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder><name>t</name><Placemark id=\"0\"><name>Model</name>"
     "<Model><Location><longitude>0</longitude><latitude>0</latitude></Location>"
     "<Link><href>models/m.dae</href></Link></Model></Placemark></Folder></kml>";
 

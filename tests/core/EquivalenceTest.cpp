@@ -87,9 +87,15 @@ TEST_F(CoreEquivalence, RealModelTilesAreTheDesignedTiles) {
   for (const auto& e : fs::directory_iterator(macky)) {
     if (e.path().extension() == ".jpg") fs::copy_file(e.path(), src + "/0001/" + e.path().filename().string());
   }
-  fs::copy_file(macky + "/CU Macky.dae", src + "/0001.dae");
+  // The models reference their images beside them; here those live in the texture folders.
+  std::string mackyDae = kmztest::ReadFile(macky + "/CU Macky.dae");
+  for (std::size_t at = 0; (at = mackyDae.find("../files/", at)) != std::string::npos;) mackyDae.replace(at, 9, "0001/");
+  kmztest::WriteFile(src + "/0001.dae", mackyDae);
+  std::string duck = kmztest::ReadFile(kmztest::RealData("collada/duck/duck_triangles.dae"));
   for (const char* n : {"0002", "0003"}) {
-    fs::copy_file(kmztest::RealData("collada/duck/duck_triangles.dae"), src + "/" + n + ".dae");
+    std::string dae = duck;
+    for (std::size_t at = 0; (at = dae.find("./duckCM.png", at)) != std::string::npos;) dae.replace(at, 2, std::string(n) + "/");
+    kmztest::WriteFile(src + "/" + n + ".dae", dae);
     fs::copy_file(kmztest::RealData("collada/duck/duckCM.png"), src + "/" + n + "/duckCM.png");
   }
   kmztest::WriteFile(src + "/0001.txt", "116.3912\r\n39.9074\r\n");

@@ -105,14 +105,14 @@ TEST_F(FoldersTest, DeleteFileAndDirectoryRefusesAnyOtherSpellingOfTheWorkingFol
 TEST_F(FoldersTest, OtherFilesAndTheirLevelFolderRemain) {
   FillLevels();
   kmztest::WriteFile(Level(2, "a.txt"), "list");
-  kmztest::WriteFile(Level(3, "tilekml"), "no dot");     // only the last three characters count
+  kmztest::WriteFile(Level(3, "tilekml"), "no dot");     // no name the library writes
   kmztest::WriteFile(Level(3, ".hidden.kml"), "dot");    // names starting with a full stop are skipped
   kmztest::WriteFile(Level(4, "upper.KML"), "capitals");  // case-sensitive
   EXPECT_TRUE(parser_.DeleteFileAndDirectory(Access::Work(parser_)));
   EXPECT_FALSE(fs::exists(Level(1)));
   EXPECT_EQ(kmztest::ReadFile(Level(2, "a.txt")), "list");
   EXPECT_FALSE(fs::exists(Level(2, "a.kml")));
-  EXPECT_FALSE(fs::exists(Level(3, "tilekml")));
+  EXPECT_TRUE(fs::exists(Level(3, "tilekml")));
   EXPECT_TRUE(fs::exists(Level(3, ".hidden.kml")));
   EXPECT_TRUE(fs::exists(Level(4, "upper.KML")));
   EXPECT_FALSE(fs::exists(Level(4, "a.dae")));

@@ -2,13 +2,18 @@
 // above the size limit, zip bombs, a huge entry count and hostile names.
 // Each must give a clear false (or a correct read), in bounded time and
 // memory, and write nothing outside the folders the library was given.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "BaseParser.h"
 #include "TestSupport.h"
 #include "ZipBytes.h"
+#include "platform/LastError.h"
 
 namespace fs = std::filesystem;
 using namespace hardening;
@@ -50,6 +55,26 @@ std::set<std::string> Tree(const std::string& folder) {
 }
 
 class HostileArchive : public kmztest::TempDirTest {};
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+// The process's address space in use now.
+rlim_t AddressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
 
 }  // namespace
 
@@ -195,4 +220,43 @@ TEST_F(HostileArchive, HostileEntryNamesAreReadButNeverReachTheDisk) {
   }
   EXPECT_EQ(Tree(dir_), before2);
   EXPECT_EQ(Tree("."), cwdBefore);
+}
+
+TEST_F(HostileArchive, RunningOutOfMemoryIsAFailureNotAnException) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit leaves";
+  // An honest 1.5 GiB entry in 1.5 MB, read with 512 MiB of address space to spare.
+  const std::string bytes = Assemble({Stored("doc.kml", "<kml/>"), ZeroBomb("models/m.dae", 1536)});
+  const std::string path = Path("m.kmz");
+  kmztest::WriteFile(path, bytes);
+  const auto before = Tree(dir_);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = AddressSpaceInUse() + (512u << 20);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+
+  std::vector<std::string> names, contents;
+  std::map<std::string, LonLatID> locations;
+  const bool listed = CBaseParser::ReadKmzToList(bytes, names, contents, locations);
+  const std::string listWhy = kmztile::platform::LastError();
+  std::map<std::string, std::vector<std::string>> textures;
+  long* handle = nullptr;
+  const bool opened = CBaseParser::ReadKmzToListEx(bytes, textures, locations, handle);
+  std::string model = "models/m.dae", data, none;
+  const bool modelRead = opened && CBaseParser::ReadOneKmzData(handle, model, data, false);
+  const std::string handleWhy = kmztile::platform::LastError();
+  if (opened) CBaseParser::ReadOneKmzData(handle, none, none, true);
+  const bool moved = CBaseParser::UpdateLocationInKml(path, 1, 2);
+  const std::string moveWhy = kmztile::platform::LastError();
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+
+  EXPECT_FALSE(listed);
+  EXPECT_EQ(listWhy, "out of memory");
+  EXPECT_TRUE(opened);  // listing reads no entry
+  EXPECT_FALSE(modelRead);
+  EXPECT_EQ(handleWhy, "out of memory");
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(moveWhy, "out of memory");
+  EXPECT_EQ(kmztest::ReadFile(path), bytes);
+  EXPECT_EQ(Tree(dir_), before);
 }

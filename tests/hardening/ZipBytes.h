@@ -35,47 +35,74 @@ inline RawEntry Stored(const std::string& name, const std::string& data) {
   return e;
 }
 
+/** A local header (with the name and data after it) or a central record. */
+inline void Header(std::string& s, const RawEntry& e, bool isCentral, std::uint32_t offset = 0) {
+  Put32(s, isCentral ? 0x02014b50 : 0x04034b50);
+  if (isCentral) Put16(s, 20);
+  Put16(s, 20);
+  Put16(s, 0);
+  Put16(s, e.method);
+  Put32(s, 0);  // time and date
+  Put32(s, e.crc);
+  Put32(s, static_cast<std::uint32_t>(e.stored.size()));
+  Put32(s, e.size);
+  Put16(s, static_cast<std::uint32_t>(e.name.size()));
+  Put16(s, 0);  // extra
+  if (isCentral) {
+    Put16(s, 0);  // comment
+    Put16(s, 0);  // disk
+    Put16(s, 0);  // internal attributes
+    Put32(s, 0);  // external attributes
+    Put32(s, offset);
+  }
+  s += e.name;
+  if (!isCentral) s += e.stored;
+}
+
+/** An end-of-central-directory record; the comment itself is not appended. */
+inline std::string EndRecord(std::size_t count, std::size_t directorySize, std::size_t directoryOffset,
+                             std::size_t commentLength = 0) {
+  std::string out;
+  Put32(out, 0x06054b50);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put16(out, static_cast<std::uint32_t>(count & 0xffff));
+  Put16(out, static_cast<std::uint32_t>(count & 0xffff));
+  Put32(out, static_cast<std::uint32_t>(directorySize));
+  Put32(out, static_cast<std::uint32_t>(directoryOffset));
+  Put16(out, static_cast<std::uint32_t>(commentLength));
+  return out;
+}
+
 /** The archive: local headers with data, central directory, end record. */
 inline std::string Assemble(const std::vector<RawEntry>& entries) {
   std::string out, central;
   for (const RawEntry& e : entries) {
     const auto offset = static_cast<std::uint32_t>(out.size());
-    auto header = [&](std::string& s, bool isCentral) {
-      Put32(s, isCentral ? 0x02014b50 : 0x04034b50);
-      if (isCentral) Put16(s, 20);
-      Put16(s, 20);
-      Put16(s, 0);
-      Put16(s, e.method);
-      Put32(s, 0);  // time and date
-      Put32(s, e.crc);
-      Put32(s, static_cast<std::uint32_t>(e.stored.size()));
-      Put32(s, e.size);
-      Put16(s, static_cast<std::uint32_t>(e.name.size()));
-      Put16(s, 0);  // extra
-      if (isCentral) {
-        Put16(s, 0);  // comment
-        Put16(s, 0);  // disk
-        Put16(s, 0);  // internal attributes
-        Put32(s, 0);  // external attributes
-        Put32(s, offset);
-      }
-      s += e.name;
-    };
-    header(out, false);
-    out += e.stored;
-    header(central, true);
+    Header(out, e, false);
+    Header(central, e, true, offset);
   }
-  const auto centralOffset = static_cast<std::uint32_t>(out.size());
+  const std::size_t centralOffset = out.size();
   out += central;
-  Put32(out, 0x06054b50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<std::uint32_t>(entries.size() & 0xffff));
-  Put16(out, static_cast<std::uint32_t>(entries.size() & 0xffff));
-  Put32(out, static_cast<std::uint32_t>(central.size()));
-  Put32(out, centralOffset);
-  Put16(out, 0);
-  return out;
+  return out + EndRecord(entries.size(), central.size(), centralOffset);
+}
+
+/**
+ * One entry's local data listed @p copies times by the central directory:
+ * every record points at the same bytes, under names of the same length
+ * whose first letter differs (a, b, c, ...).
+ */
+inline std::string SharedDataArchive(const RawEntry& e, int copies) {
+  std::string out, central;
+  Header(out, e, false);
+  for (int i = 0; i < copies; ++i) {
+    RawEntry copy = e;
+    copy.name[0] = static_cast<char>('a' + i % 26);
+    Header(central, copy, true, 0);
+  }
+  const std::size_t centralOffset = out.size();
+  out += central;
+  return out + EndRecord(copies, central.size(), centralOffset);
 }
 
 /**

@@ -3,6 +3,7 @@
 #include "SourceFolder.h"
 #include "kml/engine.h"
 #include "placement/detail/FolderListing.h"
+#include "platform/Problems.h"
 #include "reading/detail/ZipDirectory.h"
 
 using namespace placementtest;
@@ -209,9 +210,13 @@ TEST_F(ChangeKmlFile, ListFolderFilesFiltersByLowerCasedExtension) {
   EXPECT_EQ(out, (std::vector<std::string>{".dae", "a.DAE", "b.dae", "c.tar.Dae", "d.txt", "readme"}));
 
   out.clear();
+  kmztile::platform::TakeProblems();
   testing::internal::CaptureStdout();
   kmztile::placement::detail::ListFolderFiles(dir + "/d.txt", "", out);
   kmztile::placement::detail::ListFolderFiles(dir + "/missing", "", out);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), dir + "/d.txt ");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the library never prints";
   EXPECT_TRUE(out.empty());
+  const auto problems = kmztile::platform::TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].file, dir + "/d.txt");
 }

@@ -19,6 +19,7 @@
 #include "build/Progress.h"
 #include "core/detail/TileCore.h"
 #include "pipeline/BuildState.h"
+#include "platform/Problems.h"
 #include "tiles/detail/TextureCache.h"
 #include "tiles/detail/TileNames.h"
 
@@ -111,8 +112,10 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
-      const nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
+      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
       if (line.contains("error")) counters.failed++;
+      // What the library left out of this tile travels to the parent with it.
+      for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
       manifest << line.dump() << "\n" << std::flush;
       const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
       const long slot = todo[i].level - kmztile::tiles::detail::kCoarsestLevel;

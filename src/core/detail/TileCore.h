@@ -23,6 +23,8 @@ struct ModelEntry {
   /** Identity of a texture's decode for the decoded-texture cache; unused when not cacheable. */
   tiles::detail::TextureKey source;
   bool cacheable = false;
+  /** The texture as the user should see it named when it is left out (a path of this system). */
+  std::string where;
 };
 
 /** The models of one tile, handed out one at a time in tile order. */
@@ -60,7 +62,8 @@ bool CombineTileDocument(TileModels& models, const std::string& tileName, std::s
 /**
  * The tile archive: @p document as tileName.kml, then every model's entries
  * under their renamed paths, textures reduced to the level (textures that
- * cannot be decoded or become too small are left out).
+ * become too small are left out; so are textures that do not decode, each
+ * recorded as a problem).
  */
 bool PackTileArchive(TileModels& models, const std::string& tileName, const std::string& document,
                      const LevelDetail& detail, std::string& archive);

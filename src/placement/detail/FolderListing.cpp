@@ -1,9 +1,10 @@
 #include "placement/detail/FolderListing.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 
 namespace kmztile::placement::detail {
 
@@ -17,15 +18,11 @@ std::string FileExtension(const std::string& name) {
 
 void ListFolderFiles(const std::string& folder, const std::string& extension, std::vector<std::string>& out) {
   if (platform::PathExists(folder) && !platform::IsDirectory(folder)) {
-    std::printf("%s ", folder.c_str());
-    std::fflush(stdout);
+    platform::ReportProblem(platform::NativePath(folder), "is a file where a folder belongs; nothing of it is listed");
     return;
   }
-  constexpr std::size_t kPatternBuffer = 260;
-  const std::string pattern = folder + "/*";
-  if (pattern.size() >= kPatternBuffer) return;
   std::vector<platform::DirEntry> entries;
-  if (!platform::FindEntries(pattern, entries)) return;
+  if (!platform::FindEntries(folder + "/*", entries)) return;
   for (const auto& entry : entries) {
     if (entry.isDirectory) continue;
     if (extension.empty() || FileExtension(entry.name) == extension) out.push_back(entry.name);

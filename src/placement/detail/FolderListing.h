@@ -10,10 +10,12 @@ namespace kmztile::placement::detail {
  * platform's enumeration order (sorted by name). With a non-empty
  * @p extension (lower case, no dot) only files whose extension, the text
  * after the last "." lowered, equals it are listed; a name whose only dot is
- * its first character has no extension. Subfolders are never listed. A path
- * that exists but is not a folder is printed ("%s ") to standard output and
- * lists nothing; so does a missing folder, or one whose search pattern would
- * not fit 260 characters.
+ * its first character has no extension. Subfolders are never listed, nor
+ * are the names the platform listing skips (symbolic links, FIFOs and
+ * devices, names holding a backslash), each recorded as a problem. A path
+ * that exists but is not a folder lists nothing and is recorded as a
+ * problem; a missing folder lists nothing. Paths have no length limit of
+ * their own.
  */
 void ListFolderFiles(const std::string& folder, const std::string& extension, std::vector<std::string>& out);
 

@@ -11,6 +11,8 @@
 #include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateCheck.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
+#include "platform/Problems.h"
 #include "platform/Paths.h"
 
 namespace kmztile::placement::detail {
@@ -67,9 +69,24 @@ class FolderChecker {
   }
 
   SourceCheckReport Run() {
+    // The platform records every name its listings skip (symbolic links,
+    // FIFOs, names holding a backslash); they become warnings here, and
+    // whatever the caller had recorded before is handed back afterwards.
+    std::vector<platform::Problem> callers = platform::TakeProblems();
+    Scan();
+    std::set<std::pair<std::string, std::string>> seen;  // a folder listed twice reports its names once
+    for (auto& p : platform::TakeProblems())
+      if (seen.insert({p.file, p.reason}).second)
+        report_.problems.push_back({ProblemSeverity::kWarning, std::move(p.file), std::move(p.reason)});
+    for (const auto& p : callers) platform::ReportProblem(p.file, p.reason);
+    return std::move(report_);
+  }
+
+ private:
+  void Scan() {
     if (!platform::IsDirectory(folder_)) {
       Error(folder_, "is not a folder");
-      return std::move(report_);
+      return;
     }
     CheckTemplate();
     const std::string middle = folder_ + "\\middle";
@@ -78,10 +95,8 @@ class FolderChecker {
     const std::vector<std::string> models = ListModels();
     if (models.empty()) Error(folder_, "holds no model file (*.dae): the build stops without writing anything");
     for (const std::string& m : models) CheckModel(m);
-    return std::move(report_);
   }
 
- private:
   void Add(ProblemSeverity severity, const std::string& file, std::string reason) {
     report_.problems.push_back({severity, platform::NativePath(file), std::move(reason)});
   }
@@ -99,8 +114,13 @@ class FolderChecker {
   void CheckTemplate() {
     const std::string path = folder_ + "\\doc.kml";
     std::string text;
-    if (!platform::ReadWholeFile(path, text)) {
-      Error(path, platform::PathExists(path) ? "the template KML cannot be read" : MissingReason(path, "the template KML"));
+    if (platform::IsSymbolicLink(path)) {
+      Error(path, "the template KML is a symbolic link; links are not followed");
+      return;
+    }
+    if (!platform::ReadPlainFile(path, text)) {
+      Error(path, platform::PathExists(path) ? "the template KML is not a plain file that can be read"
+                                             : MissingReason(path, "the template KML"));
       return;
     }
     const std::string reason = CheckTemplateKml(text);
@@ -139,8 +159,12 @@ class FolderChecker {
   void CheckLocation(SourceModel& model) {
     const std::string path = folder_ + "\\" + model.name + ".txt";
     std::string text;
-    if (!platform::ReadWholeFile(path, text)) {
-      Error(path, platform::PathExists(path) ? "the location text cannot be read"
+    if (platform::IsSymbolicLink(path)) {
+      Error(path, "the location text is a symbolic link; links are not followed, so the model is left out");
+      return;
+    }
+    if (!platform::ReadPlainFile(path, text)) {
+      Error(path, platform::PathExists(path) ? "the location text is not a plain file that can be read"
                                              : MissingReason(path, "the location text") + " (the model would stand at 0, 0)");
       return;
     }
@@ -225,6 +249,10 @@ class FolderChecker {
 
   void CheckTextureFolder(const SourceModel& model) {
     const std::string path = folder_ + "\\" + model.name;
+    if (platform::IsSymbolicLink(path)) {
+      Warning(path, "the texture folder is a symbolic link; links are not followed, so nothing of it is packed");
+      return;
+    }
     if (!platform::PathExists(path)) return;
     if (!platform::IsDirectory(path)) {
       Warning(path, "is a file where the model's texture folder belongs; nothing of it is packed");

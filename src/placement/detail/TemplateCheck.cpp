@@ -22,6 +22,9 @@ std::string CheckTemplateKml(const std::string& kmlText) {
   const kmldom::ModelPtr model = kmldom::AsModel(pattern->get_geometry());
   if (!model) return "the geometry of the first <Placemark> of the <Folder> is not a <Model>";
   if (!model->has_location()) return "the <Model> of the first <Placemark> has no <Location>";
+  if (pattern->get_name() != "Model")
+    return "the first <Placemark> of the <Folder> is named \"" + pattern->get_name() +
+           "\", not \"Model\": tiles would keep it beside each model's placemark, pointing at a model no tile holds";
   // The rewritten document is serialised through a KML file, which refuses
   // duplicate ids; the template's ids all survive the rewrite.
   const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(root);

@@ -6,6 +6,9 @@
 #include "placement/detail/FolderListing.h"
 #include "placement/detail/PlacemarkRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
 
 namespace kmztile::placement::detail {
 namespace {
@@ -28,9 +31,10 @@ bool RewriteParsed(const ParsedKml& parsed, const std::string& modelName, const 
   return true;
 }
 
+// A plain file (no symbolic link, FIFO or device) that opens for reading.
 bool Opens(const std::string& path) {
   std::ifstream in;
-  return platform::OpenInput(in, path, true);
+  return !platform::IsSymbolicLink(path) && platform::OpenInput(in, path, true);
 }
 
 }  // namespace
@@ -50,6 +54,25 @@ std::string ModelFilePath(const std::string& folder, const std::string& modelNam
                          modelFile.compare(0, modelName.size(), modelName) == 0 && FileExtension(modelFile) == "dae";
   const std::string listed = folder + "\\" + modelFile;
   return sameModel && Opens(listed) ? listed : std::string();
+}
+
+void ListModelTextures(const std::string& folder, const std::string& modelName, std::vector<std::string>& textures) {
+  const std::string textureFolder = folder + "\\" + modelName;
+  // A texture folder that is a symbolic link may lead anywhere: not followed.
+  if (platform::IsSymbolicLink(textureFolder))
+    platform::ReportProblem(platform::NativePath(textureFolder),
+                            "the texture folder is a symbolic link; links are not followed, so no texture is packed");
+  else
+    ListFolderFiles(textureFolder, "", textures);
+}
+
+bool ReadModelTexture(const std::string& folder, const std::string& modelName, const std::string& texture,
+                      std::string& bytes) {
+  const std::string path = folder + "\\" + modelName + "\\" + texture;
+  if (platform::ReadPlainFile(path, bytes)) return true;
+  platform::ReportProblem(platform::NativePath(path),
+                          "the texture cannot be read; the package of model " + modelName + " lacks it");
+  return false;
 }
 
 std::string PackageTexturePath(const std::string& modelName, const std::string& texture) {

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
+#include "platform/Paths.h"
 #include "reading/KmzSource.h"
 #include "tiles/detail/TileNames.h"
 
@@ -42,6 +43,7 @@ bool LevelFolderModels::Entries(std::size_t i, std::vector<core::ModelEntry>& en
       entry.source = source;
       entry.source.entry = path;
       entry.cacheable = cacheable;
+      entry.where = platform::NativePath(package) + ": " + path;
     }
     entries.push_back(std::move(entry));
   }

@@ -33,7 +33,7 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
     decoded = std::make_shared<const Image>(data.data(), data.size(), format, source.reduction);
     if (cache) cache->Insert(source, decoded);
   }
-  if (!decoded->IsValid()) return TextureOutcome::Dropped;
+  if (!decoded->IsValid()) return TextureOutcome::Undecodable;
   const long width = static_cast<long>(static_cast<float>(decoded->GetWidth()) / factor);
   const long height = static_cast<long>(static_cast<float>(decoded->GetHeight()) / factor);
   if (width < 8 && height < 8) return TextureOutcome::Dropped;

@@ -12,8 +12,10 @@ enum class TextureOutcome {
   Kept,
   /** The bytes now hold the reduced, re-encoded image. */
   Reduced,
-  /** The entry is left out of the tile: not a decodable image, or below 8 by 8 pixels at this level. */
+  /** The entry is left out of the tile: below 8 by 8 pixels at this level, as designed. */
   Dropped,
+  /** The entry is left out of the tile because it is no decodable image; the caller reports it. */
+  Undecodable,
 };
 
 /**

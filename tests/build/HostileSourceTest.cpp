@@ -1,0 +1,149 @@
+// kmztile build and read on hostile input, end to end: output folders that
+// hold the source, sources the check finds broken, names and links that lead
+// out of the source, textures that do not decode, a FIFO given as archive.
+// Nothing outside the named folders is touched, and nothing left out goes
+// unreported or ends with exit 0.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCity = std::string(KMZTILE_SOURCE_DIR) + "/samples/city";
+
+void CopyModels(const std::string& to, int models) {
+  fs::create_directories(to);
+  fs::copy_file(kCity + "/doc.kml", to + "/doc.kml");
+  char name[16];
+  for (int i = 1; i <= models; ++i) {
+    std::snprintf(name, sizeof name, "%04d", i);
+    for (const char* ext : {".dae", ".txt"}) fs::copy_file(kCity + "/" + name + ext, to + "/" + name + ext);
+    fs::copy(kCity + "/" + name, to + "/" + name, fs::copy_options::recursive);
+  }
+}
+
+bool Mentions(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+class HostileSource : public kmztest::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
+  }
+  kmztest::CliRun Build(const std::string& src, const std::string& out, const std::string& extra = "--quiet") {
+    return kmztest::RunCli("build '" + src + "' '" + out + "' --crs EPSG:4527 --levels 17-18 " + extra);
+  }
+};
+
+}  // namespace
+
+// The output folder was emptied without a look at where the source lies: a
+// build into the source's parent deleted the source.
+TEST_F(HostileSource, OutputFoldersThatHoldTheSourceAreRefusedUntouched) {
+  const std::string src = Path("city/src");
+  CopyModels(src, 1);
+  for (const std::string& out : {Path("city"), src, src + "/../..", Path("city/src/.")}) {
+    const auto run = Build(src, out);
+    EXPECT_EQ(run.exitCode, 2) << out << run.err;
+    EXPECT_TRUE(Mentions(run.err, "source folder")) << run.err;
+  }
+  EXPECT_TRUE(kmztest::Exists(src + "/0001.dae"));
+  EXPECT_FALSE(kmztest::Exists(src + "/work") || kmztest::Exists(Path("city/work")));
+}
+
+// What `check` calls an error stops the build, every one named: a missing
+// location text (the model stood at 0, 0), a model file that is not XML
+// (it was shipped), a template placemark not named "Model" (its href lay in
+// no tile).
+TEST_F(HostileSource, CheckErrorsStopTheBuildEachNamed) {
+  const std::string src = Path("src");
+  CopyModels(src, 3);
+  fs::remove(src + "/0001.txt");
+  kmztest::WriteFile(src + "/0002.dae", "this is not COLLADA");
+  std::string doc = kmztest::ReadFile(src + "/doc.kml");
+  const auto at = doc.find("<name>Model</name>");
+  ASSERT_NE(at, std::string::npos);
+  doc.replace(at, 18, "<name>House</name>");
+  kmztest::WriteFile(src + "/doc.kml", doc);
+
+  const auto run = Build(src, Path("out"));
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  for (const char* file : {"/0001.txt", "/0002.dae", "/doc.kml"}) EXPECT_TRUE(Mentions(run.err, src + file)) << run.err;
+  EXPECT_FALSE(kmztest::Exists(Path("out/tiles")));
+}
+
+// Names and links leading out of the source, a texture that does not decode
+// and a texture folder that is a file: the build finishes, touches nothing
+// outside, ships nothing from outside, names every file it left out and
+// exits 1; --json output stays pure JSON.
+TEST_F(HostileSource, HostileNamesAndLinksAreLeftOutAndReported) {
+  const std::string src = Path("src");
+  CopyModels(src, 3);
+  kmztest::WriteFile(Path("victim/precious.kmz"), "precious");
+  kmztest::WriteFile(Path("secret/passwd.jpg"), "secret bytes");
+  kmztest::WriteFile(src + "/..\\..\\victim\\precious.dae", "");
+  kmztest::WriteFile(src + "/0001/..\\..\\secret\\passwd.jpg", "decoy");
+  fs::create_symlink(Path("secret/passwd.jpg"), src + "/0001/stolen.jpg");
+  fs::create_directory_symlink("..", src + "/0002/up");
+  fs::create_directory_symlink("..", src + "/0002/up2");
+  kmztest::WriteFile(src + "/0002/broken.jpg", "not an image at all");
+  // Model 0004 uses 0001's textures and has a file where its texture folder belongs.
+  fs::copy_file(src + "/0001.dae", src + "/0004.dae");
+  fs::copy_file(src + "/0001.txt", src + "/0004.txt");
+  kmztest::WriteFile(src + "/0004", "a file where the texture folder belongs");
+
+  const auto run = Build(src, Path("out"), "--json");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(kmztest::ReadFile(Path("victim/precious.kmz")), "precious");
+  nlohmann::json summary;
+  ASSERT_NO_THROW(summary = nlohmann::json::parse(run.out)) << run.out;
+  EXPECT_FALSE(summary.at("dropped").empty());
+  for (const char* file : {"precious.dae", "passwd.jpg", "stolen.jpg", "/0002/up", "broken.jpg", "/0004"})
+    EXPECT_TRUE(Mentions(run.err, file)) << file << "\n" << run.err;
+
+  size_t tiles = 0;
+  for (const auto& e : fs::recursive_directory_iterator(Path("out/tiles"))) {
+    if (!e.is_regular_file()) continue;
+    ++tiles;
+    const auto read = kmztest::RunCli("read '" + e.path().string() + "' --json");
+    EXPECT_EQ(read.exitCode, 0) << e.path();
+    EXPECT_FALSE(Mentions(read.out, "passwd") || Mentions(read.out, "stolen") || Mentions(read.out, "broken"))
+        << e.path();
+  }
+  EXPECT_GT(tiles, 0u);
+  // Every file of the output lies inside it: no link was copied along.
+  for (const auto& e : fs::recursive_directory_iterator(Path("out"))) EXPECT_FALSE(e.is_symlink()) << e.path();
+}
+
+// `read` on a FIFO waited in open() for a writer that never came.
+TEST_F(HostileSource, ReadingAFifoFailsAtOnce) {
+  const std::string fifo = Path("pipe.kmz");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto started = std::chrono::steady_clock::now();
+  // A watchdog releases a blocked reader after a few seconds, so a
+  // regression fails here instead of hanging the suite.
+  std::atomic<bool> finished{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 50 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  });
+  const auto run = kmztest::RunCli("read '" + fifo + "'");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  finished = true;
+  watchdog.join();
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_LT(seconds, 4.0) << "read blocked on the FIFO";
+  EXPECT_TRUE(Mentions(run.err, fifo)) << run.err;
+}
