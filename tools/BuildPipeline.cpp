@@ -3,11 +3,15 @@
 // from the source files and written to OUT/tiles; then the index files.
 #include "BuildPipeline.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +21,7 @@
 #include "build/Tileset.h"
 #include "core/detail/SourceCatalog.h"
 #include "core/detail/TilePlan.h"
+#include "pipeline/BuildCatalog.h"
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
@@ -112,14 +117,59 @@ void CountEmptyTiles(const PipelineSettings& s, const std::vector<kmztile::core:
   }
 }
 
-// A build of another source or coordinate system leaves nothing behind for this one.
-void ForgetOtherBuild(const fs::path& out, const nlohmann::json& info) {
-  const nlohmann::json last = pipeline::ReadBuildInfo(out);
-  if (last.empty() || (last.value("source", "") == info.at("source") && last.value("crs", "") == info.at("crs")))
-    return;
+// Removes the temporary files of tile writes a stopped run left behind
+// ("C.kmz.PID.partial"): those of a process that no longer runs here (when
+// this run is the only shard), and any older than ten minutes, which no
+// running write can own (a tile is written in milliseconds).
+void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
   std::error_code ec;
-  fs::remove_all(out / "tiles", ec);
-  fs::remove_all(pipeline::StateFolder(out), ec);
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::recursive_directory_iterator it(out / "tiles", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < 8 || name.compare(name.size() - 8, 8, ".partial") != 0) continue;
+    const std::string stem = name.substr(0, name.size() - 8);
+    const long pid = std::atol(stem.substr(stem.rfind('.') + 1).c_str());
+    const bool dead = onlyShard && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    std::error_code age;
+    const bool old = now - fs::last_write_time(it->path(), age) > std::chrono::minutes(10) && !age;
+    std::error_code removed;
+    if (dead || old) fs::remove(it->path(), removed);
+  }
+}
+
+// Brings OUT in line with the source as it is now: against the last run's
+// catalog, tiles of models added, removed, moved or edited are removed (to be
+// built again, or gone for good when they hold no model any more); after a
+// change of settings every tile goes. Then the new catalog is written, before
+// any tile is built, so that a run stopped now resumes with the new state.
+bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& source, const fs::path& out,
+               std::set<TileKey>& stale, std::set<TileKey>& removed, PipelineResult& result, std::string& error) {
+  pipeline::OutputLock lock(out);  // shards started together reconcile once
+  RemoveAbandonedWrites(out, s.shard.count == 1);
+  pipeline::BuildCatalog before;
+  const bool hadCatalog = pipeline::ReadCatalog(out, before);
+  const nlohmann::json settings = {
+      {"source", fs::weakly_canonical(s.source).string()}, {"crs", s.crs}, {"levels", {s.minLevel, s.maxLevel}}};
+  const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files);
+  const pipeline::CatalogChange change = pipeline::Compare(before, now, s.minLevel, s.maxLevel);
+  std::error_code ec;
+  if (change.everything) {
+    result.rebuild.everything = hadCatalog ? "changed settings: " + change.reason : "";
+    fs::remove_all(out / "tiles", ec);
+    fs::remove_all(pipeline::StateFolder(out), ec);
+  } else {
+    result.rebuild.changedModels = change.changedModels;
+    for (const TileKey& key : change.stale)
+      if (fs::remove(out / build::TilePath(key), ec)) removed.insert(key);
+    stale = change.stale;
+  }
+  try {
+    pipeline::WriteCatalog(out, now);
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -172,20 +222,11 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   const std::vector<kmztile::core::PlannedTile> plan = kmztile::core::PlanTiles(points, s.minLevel, s.maxLevel);
   CountEmptyTiles(s, points, plan, result);
 
-  nlohmann::json info = {{"source", fs::weakly_canonical(s.source).string()}, {"crs", s.crs}};
-  nlohmann::json pointList = nlohmann::json::array();
-  for (const auto& p : points) pointList.push_back({p.longitude, p.latitude});
-  {
-    pipeline::OutputLock lock(out);
-    ForgetOtherBuild(out, info);
-    info["points"] = std::move(pointList);
-    try {
-      pipeline::WriteBuildInfo(out, info);
-    } catch (const std::exception& e) {
-      error = e.what();
-      return false;
-    }
-  }
+  std::set<TileKey> stale, removed;
+  if (!Reconcile(s, catalog, out, stale, removed, result, error)) return false;
+  // Stale tiles that no planned tile replaces held only models that are gone.
+  for (const auto& t : plan) removed.erase(KeyOf(t));
+  result.rebuild.removed = static_cast<long>(removed.size());
   std::vector<kmztile::core::PlannedTile> todo;
   size_t skipped = 0;
   for (const auto& t : plan) {
@@ -195,6 +236,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
       continue;
     }
     todo.push_back(t);
+    if (!result.rebuild.everything.empty()) ++result.rebuild.forSettings;
+    else if (stale.count(KeyOf(t))) ++result.rebuild.forChangedModels;
+    else ++result.rebuild.missing;
   }
   result.stageSeconds.push_back({"plan", clock.Lap()});
 

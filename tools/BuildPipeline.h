@@ -23,8 +23,19 @@ struct PipelineSettings {
   bool quiet = false;
 };
 
+/** Why this run built the tiles it built. */
+struct RebuildCounts {
+  long missing = 0;           ///< not on disk: a first build, or a run stopped before them
+  long forChangedModels = 0;  ///< held or now hold a model added, removed, moved or edited
+  long forSettings = 0;       ///< every tile, because a setting changed (see everything)
+  std::string everything;     ///< "changed settings: crs, levels" when every tile was rebuilt
+  long removed = 0;           ///< stale tiles removed that hold no model any more
+  long changedModels = 0;     ///< models added, removed, moved or edited since the last run
+};
+
 /** What a build did. */
 struct PipelineResult {
+  RebuildCounts rebuild;
   long models = 0;
   std::vector<build::TileRecord> tiles;               ///< every tile of the run's share on disk
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models

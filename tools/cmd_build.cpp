@@ -52,6 +52,17 @@ struct BuildOptions {
   bool quiet = false;
 };
 
+// Which tiles this run built, and why.
+std::string RebuildLine(const RebuildCounts& r) {
+  const long built = r.missing + r.forChangedModels + r.forSettings;
+  std::string line = "built " + std::to_string(built) + " tile(s)";
+  if (!r.everything.empty()) return line + ", all of them after " + r.everything + "\n";
+  line += ": " + std::to_string(r.missing) + " missing, " + std::to_string(r.forChangedModels) + " for " +
+          std::to_string(r.changedModels) + " model(s) added, removed, moved or edited";
+  if (r.removed > 0) line += "; " + std::to_string(r.removed) + " tile(s) without models removed";
+  return line + "\n";
+}
+
 int RunBuild(const BuildOptions& opt) {
   const auto started = std::chrono::steady_clock::now();
   PipelineSettings settings;
@@ -117,6 +128,9 @@ int RunBuild(const BuildOptions& opt) {
     j["failed_tiles"] = result.failedTiles.size();
     j["warnings"] = result.warnings;
     j["dropped"] = result.dropped;
+    const RebuildCounts& r = result.rebuild;
+    j["rebuilt"] = {{"missing", r.missing}, {"changed_models", r.forChangedModels}, {"settings", r.forSettings},
+                    {"settings_changed", r.everything}, {"models_changed", r.changedModels}, {"removed", r.removed}};
     // Per-stage wall seconds; "levels" holds the worker seconds of each level's tiles.
     nlohmann::json stages = nlohmann::json::object();
     for (const auto& [name, secs] : result.stageSeconds) stages[name] = secs;
@@ -129,7 +143,7 @@ int RunBuild(const BuildOptions& opt) {
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
     std::cout << j.dump(2) << "\n";
   } else if (!opt.quiet) {
-    std::cout << FormatSummaryTable(summary);
+    std::cout << FormatSummaryTable(summary) << RebuildLine(result.rebuild);
     if (shard.count == 1)
       std::cout << "Open " << (fs::path(opt.out) / "root.kml").string() << " in a KML client, or look at "
                 << (fs::path(opt.out) / "overview.svg").string() << "\n";

@@ -1,5 +1,6 @@
 // Reading a source folder as packaging does, in memory.
 #include "core/detail/SourceCatalog.h"
+#include "core/detail/Fingerprint.h"
 
 #include <cmath>
 
@@ -36,6 +37,7 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
   // model's document starts from the one before it; the chain is kept here.
   std::string templateText;
   const bool haveTemplate = platform::ReadPlainFile(folder + "\\doc.kml", templateText);
+  if (haveTemplate) catalog.templateHash = ContentHash(templateText);
   const auto convert = [&parser](double x, double y, double& lon, double& lat) { parser.ConvertGSToLB(x, y, lon, lat); };
   for (const std::string& file : files) {
     SourceModel model;

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BaseParser.h"
+#include "SampleCity.h"
 #include "TestSupport.h"
 #include "kml/dom.h"
 #include "platform/Image.h"
@@ -18,20 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kCity = std::string(KMZTILE_SOURCE_DIR) + "/samples/city";
-
-// A small city: the first models of the sample city and its template.
-void CopySmallCity(const std::string& to, int models) {
-  fs::create_directories(to);
-  fs::copy_file(kCity + "/doc.kml", to + "/doc.kml");
-  char name[16];
-  for (int i = 1; i <= models; ++i) {
-    std::snprintf(name, sizeof name, "%04d", i);
-    fs::copy_file(kCity + "/" + name + ".dae", to + "/" + name + ".dae");
-    fs::copy_file(kCity + "/" + name + ".txt", to + "/" + name + ".txt");
-    fs::copy(kCity + "/" + name, to + "/" + name, fs::copy_options::recursive);
-  }
-}
+const std::string& kCity = kmztest::kSampleCity;
 
 // Every file below a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
@@ -133,7 +121,7 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
 // tile selection put them into the same tile.
 TEST_F(BuildCommand, ModelsOnTileEdgesAreInExactlyOneTilePerLevel) {
   const std::string src = Path("city");
-  CopySmallCity(src, 4);
+  kmztest::CopySmallCity(src, 4);
   kmztest::WriteFile(src + "/0001.txt", "115.3125\r\n40.078125\r\n");    // a corner
   kmztest::WriteFile(src + "/0003.txt", "115.3125\r\n40.0793\r\n");      // a west/east edge
   kmztest::WriteFile(src + "/0004.txt", "115.313\r\n40.078125\r\n");     // a north/south edge
@@ -160,7 +148,7 @@ TEST_F(BuildCommand, ModelsOnTileEdgesAreInExactlyOneTilePerLevel) {
 // accepts, and the same tiles.
 TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
   const std::string src = Path("city");
-  CopySmallCity(src, 6);
+  kmztest::CopySmallCity(src, 6);
   ASSERT_EQ(Build(src, Path("epsg")).exitCode, 0);
   const auto run = kmztest::RunCli("build '" + src + "' '" + Path("proj") +
                                    "' --quiet --crs '+proj=tmerc +lat_0=0 +lon_0=117 +k=1 +x_0=39500000 +y_0=0 "
@@ -171,7 +159,7 @@ TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
 
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
-  CopySmallCity(src, 40);
+  kmztest::CopySmallCity(src, 40);
   ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
   ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
   for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
@@ -190,7 +178,7 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
 
 TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
   const std::string src = Path("city");
-  CopySmallCity(src, 12);
+  kmztest::CopySmallCity(src, 12);
   const std::string out = Path("out");
   ASSERT_EQ(Build(src, out).exitCode, 0);
   const auto full = Snapshot(out + "/tiles");
@@ -207,7 +195,7 @@ TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
 
 TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   const std::string src = Path("city");
-  CopySmallCity(src, 2);
+  kmztest::CopySmallCity(src, 2);
   EXPECT_EQ(kmztest::RunCli("build '" + Path("missing") + "' '" + Path("out") + "'").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--levels 12-18").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
@@ -218,7 +206,7 @@ TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
 
 TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
   const std::string src = Path("city");
-  CopySmallCity(src, 2);  // 0002 is located in grid coordinates
+  kmztest::CopySmallCity(src, 2);  // 0002 is located in grid coordinates
   const auto run = kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --quiet");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("--crs"), std::string::npos) << run.err;
@@ -229,7 +217,7 @@ TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
 // the source check now stops the build before it starts, naming the file.
 TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
   const std::string src = Path("city");
-  CopySmallCity(src, 6);
+  kmztest::CopySmallCity(src, 6);
   kmztest::WriteFile(src + "/0003.txt", "not a number\r\nnan\r\n");  // no usable location
   const auto run = Build(src, Path("out"));
   EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -241,7 +229,7 @@ TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
 // inside the source folder is not read as source.
 TEST_F(BuildCommand, AnOutputInsideTheSourceIsNoSourceAndTheSourceIsNeverWritten) {
   const std::string src = Path("city");
-  CopySmallCity(src, 6);
+  kmztest::CopySmallCity(src, 6);
   const auto before = Snapshot(src);
   const std::string out = src + "/out";
   for (int run = 0; run < 2; ++run) {

@@ -69,18 +69,4 @@ bool RecordOf(const fs::path& out, const build::TileKey& key, const std::map<bui
   return true;
 }
 
-nlohmann::json ReadBuildInfo(const fs::path& out) {
-  std::ifstream in(StateFolder(out) / "build.json");
-  if (!in) return nlohmann::json::object();
-  try {
-    return nlohmann::json::parse(in);
-  } catch (const nlohmann::json::exception&) {
-    return nlohmann::json::object();
-  }
-}
-
-void WriteBuildInfo(const fs::path& out, const nlohmann::json& info) {
-  build::WriteFileAtomically((StateFolder(out) / "build.json").string(), info.dump() + "\n");
-}
-
 }  // namespace kmztool::pipeline

@@ -1,6 +1,6 @@
 #pragma once
-// What a build keeps in OUT/.kmztile between runs: the settings and model
-// points of the last run, and one manifest line per tile a worker built.
+// What a build keeps in OUT/.kmztile between runs besides its catalog: one
+// manifest line per tile a worker built.
 #include <filesystem>
 #include <map>
 #include <string>
@@ -29,8 +29,5 @@ bool RecordOf(const std::filesystem::path& out, const build::TileKey& key,
 /** The bounds of a tile as the geographic pyramid reports them. */
 void TileBounds(const build::TileKey& key, build::TileRecord& record);
 
-/** OUT/.kmztile/build.json: settings and model points of the last run ({} when absent or unreadable). */
-nlohmann::json ReadBuildInfo(const std::filesystem::path& out);
-void WriteBuildInfo(const std::filesystem::path& out, const nlohmann::json& info);
 
 }  // namespace kmztool::pipeline

@@ -5,7 +5,7 @@
 #include "build/OutputFiles.h"
 #include "build/RootKml.h"
 #include "build/Tileset.h"
-#include "pipeline/BuildState.h"
+#include "pipeline/BuildCatalog.h"
 #include "platform/Version.h"
 
 namespace fs = std::filesystem;
@@ -14,10 +14,12 @@ namespace kmztool {
 
 bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord>& tiles, std::string& error) {
   const fs::path out(outText);
-  const nlohmann::json info = pipeline::ReadBuildInfo(out);
+  pipeline::BuildCatalog catalog;
+  pipeline::ReadCatalog(out, catalog);
+  const nlohmann::json& info = catalog.settings.is_object() ? catalog.settings : nlohmann::json::object();
   std::vector<build::ModelPoint> points;
-  if (info.contains("points"))
-    for (const auto& p : info.at("points")) points.push_back({p.at(0).get<double>(), p.at(1).get<double>()});
+  points.reserve(catalog.models.size());
+  for (const auto& m : catalog.models) points.push_back({m.lon, m.lat});
   build::Tileset tileset;
   std::set<long> levels;
   for (const auto& t : tiles) levels.insert(t.key.level);

@@ -29,6 +29,8 @@ struct SourceModel {
 struct SourceCatalog {
   std::string folder;
   std::vector<SourceModel> models;
+  /** Content hash of the template doc.kml as read ("" without one). */
+  std::string templateHash;
   /** COLLADA files found; those that are not in models were left out (no usable location or files). */
   std::size_t listed = 0;
 };
