@@ -97,10 +97,12 @@ int RunBuild(const BuildOptions& opt) {
   // template) stops the build before it starts.
   const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source);
   std::set<std::string> told;  // "FILE: reason" already printed
+  std::vector<std::string> checkLeftOut;  // what the check says the tiles will lack
   for (const auto& p : check.problems) {
     const bool error = p.severity == ProblemSeverity::kError;
     std::cerr << "kmztile build: " << (error ? "error: " : "warning: ") << p.file << ": " << p.reason << "\n";
     told.insert(p.file + ": " + p.reason);
+    if (p.leftOut) checkLeftOut.push_back(p.file + ": " + p.reason);
   }
   if (check.HasErrors()) {
     std::cerr << "kmztile build: " << opt.source << ": " << check.Count(ProblemSeverity::kError)
@@ -115,6 +117,7 @@ int RunBuild(const BuildOptions& opt) {
   settings.quiet = opt.quiet || opt.json;
 
   PipelineResult result;
+  result.dropped = checkLeftOut;
   if (!RunPipeline(settings, result, error)) {
     std::cerr << "kmztile build: " << error << "\n";
     return kFailed;

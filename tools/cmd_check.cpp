@@ -29,7 +29,8 @@ void PrintJson(const SourceCheckReport& report) {
   out["warnings"] = report.Count(ProblemSeverity::kWarning);
   out["problems"] = nlohmann::json::array();
   for (const auto& p : report.problems)
-    out["problems"].push_back({{"severity", SeverityName(p.severity)}, {"file", p.file}, {"reason", p.reason}});
+    out["problems"].push_back(
+        {{"severity", SeverityName(p.severity)}, {"file", p.file}, {"reason", p.reason}, {"left_out", p.leftOut}});
   out["models"] = nlohmann::json::array();
   for (const auto& m : report.models) {
     nlohmann::json j{{"file", m.modelFile}, {"name", m.name}};

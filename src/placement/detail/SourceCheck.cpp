@@ -77,7 +77,7 @@ class FolderChecker {
     std::set<std::pair<std::string, std::string>> seen;  // a folder listed twice reports its names once
     for (auto& p : platform::TakeProblems())
       if (seen.insert({p.file, p.reason}).second)
-        report_.problems.push_back({ProblemSeverity::kWarning, std::move(p.file), std::move(p.reason)});
+        report_.problems.push_back({ProblemSeverity::kWarning, std::move(p.file), std::move(p.reason), true});
     for (const auto& p : callers) platform::ReportProblem(p.file, p.reason);
     return std::move(report_);
   }
@@ -103,6 +103,11 @@ class FolderChecker {
   void Error(const std::string& file, std::string reason) { Add(ProblemSeverity::kError, file, std::move(reason)); }
   void Warning(const std::string& file, std::string reason) {
     Add(ProblemSeverity::kWarning, file, std::move(reason));
+  }
+  // A warning about a file the packages and tiles will lack.
+  void LeftOut(const std::string& file, std::string reason) {
+    Add(ProblemSeverity::kWarning, file, std::move(reason));
+    report_.problems.back().leftOut = true;
   }
 
   std::string MissingReason(const std::string& path, const std::string& what) {
@@ -236,7 +241,7 @@ class FolderChecker {
         texture.exists = true;
         texture.packed = ParentOf(texture.path) == textureFolder;
         if (!texture.packed)
-          Warning(modelPath, "texture \"" + uri + "\" (" + texture.path + ") lies outside the texture folder " +
+          LeftOut(modelPath, "texture \"" + uri + "\" (" + texture.path + ") lies outside the texture folder " +
                                  textureFolder + "; only the plain files of that folder are packed, so the tiles lack it");
         else if (!HasTileImageExtension(texture.path))
           Warning(modelPath, "texture \"" + uri +
@@ -250,12 +255,12 @@ class FolderChecker {
   void CheckTextureFolder(const SourceModel& model) {
     const std::string path = folder_ + "\\" + model.name;
     if (platform::IsSymbolicLink(path)) {
-      Warning(path, "the texture folder is a symbolic link; links are not followed, so nothing of it is packed");
+      LeftOut(path, "the texture folder is a symbolic link; links are not followed, so nothing of it is packed");
       return;
     }
     if (!platform::PathExists(path)) return;
     if (!platform::IsDirectory(path)) {
-      Warning(path, "is a file where the model's texture folder belongs; nothing of it is packed");
+      LeftOut(path, "is a file where the model's texture folder belongs; nothing of it is packed");
       return;
     }
     std::vector<platform::DirEntry> entries;
@@ -264,7 +269,7 @@ class FolderChecker {
       if (e.name == "." || e.name == "..") continue;
       const std::string file = path + "\\" + e.name;
       if (e.isDirectory) {
-        Warning(file, "subfolders of a texture folder are not packed");
+        LeftOut(file, "subfolders of a texture folder are not packed");
         continue;
       }
       std::uint64_t size = 0;

@@ -19,6 +19,8 @@ struct SourceProblem {
   std::string file;
   /** Why it is a problem, in a sentence. */
   std::string reason;
+  /** True when the build leaves the file (or what it names) out of the packages and tiles. */
+  bool leftOut = false;
 };
 
 /** One texture a model's COLLADA file references. */
