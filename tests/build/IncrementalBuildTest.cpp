@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -36,11 +38,17 @@ struct TileFile {
 std::map<std::string, TileFile> Tiles(const std::string& out) {
   std::map<std::string, TileFile> tiles;
   if (!fs::exists(out + "/tiles")) return tiles;
-  for (const auto& e : fs::recursive_directory_iterator(out + "/tiles")) {
-    if (!e.is_regular_file()) continue;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(out + "/tiles", ec), end; !ec && it != end; it.increment(ec)) {
+    const auto& e = *it;
+    if (!e.is_regular_file(ec)) continue;
+    // Read without asserting: while a build runs, a temporary file may be renamed away meanwhile.
     struct stat st {};
-    stat(e.path().c_str(), &st);
-    tiles[fs::relative(e.path(), out + "/tiles").string()] = {kmztest::ReadFile(e.path().string()), st.st_ino,
+    std::ifstream in(e.path(), std::ios::binary);
+    if (stat(e.path().c_str(), &st) != 0 || !in) continue;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    tiles[fs::relative(e.path(), out + "/tiles").string()] = {bytes.str(), st.st_ino,
                                                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
   }
   return tiles;
