@@ -34,7 +34,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 // else (packages, level folders, copies of the source, temporary files).
 std::vector<std::string> Leftovers(const std::string& out) {
   static const std::regex allowed(
-      R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
+      R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|index(/\d+(/\d+(/\d+\.kml)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
       R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?)");
   std::vector<std::string> left;
   for (const auto& e : fs::recursive_directory_iterator(out)) {
@@ -108,11 +108,21 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
   }
   EXPECT_GT(compared, 20);
 
-  // root.kml parses and links every tile exactly once.
-  const kmldom::ElementPtr root = kmldom::Parse(kmztest::ReadFile(out + "/root.kml"), nullptr);
-  ASSERT_TRUE(root);
-  const std::string rootText = kmztest::ReadFile(out + "/root.kml");
-  for (const auto& p : paths) EXPECT_NE(rootText.find("<href>" + p + "</href>"), std::string::npos) << p;
+  // From root.kml, following the links from file to file as a client does,
+  // every tile is reached exactly once and every file parses.
+  std::multiset<std::string> reached;
+  std::vector<fs::path> files = {fs::path(out) / "root.kml"};
+  static const std::regex href("<href>([^<]+)</href>");
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string text = kmztest::ReadFile(files[i].string());
+    ASSERT_TRUE(kmldom::Parse(text, nullptr)) << files[i];
+    for (std::sregex_iterator m(text.begin(), text.end(), href), end; m != end; ++m) {
+      const fs::path target = (files[i].parent_path() / (*m)[1].str()).lexically_normal();
+      if (target.extension() == ".kml") files.push_back(target);
+      else reached.insert(fs::relative(target, out).string());
+    }
+  }
+  EXPECT_EQ(reached, std::multiset<std::string>(paths.begin(), paths.end()));
   EXPECT_TRUE(fs::exists(out + "/overview.svg"));
 }
 

@@ -3,7 +3,7 @@
 
 #include "BuildPipeline.h"
 #include "build/OutputFiles.h"
-#include "build/RootKml.h"
+#include "build/SuperOverlay.h"
 #include "build/Tileset.h"
 #include "pipeline/BuildCatalog.h"
 #include "platform/Version.h"
@@ -29,7 +29,13 @@ bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord
   tileset.tiles = tiles;
   try {
     build::WriteFileAtomically((out / "tileset.json").string(), build::TilesetJson(tileset));
-    build::WriteFileAtomically((out / "root.kml").string(), build::RootKml(tiles, build::RootKmlOptions{}));
+    // The index files are written anew: none of an earlier, larger build stays linked.
+    std::error_code ec;
+    fs::remove_all(out / "index", ec);
+    const build::RootKmlOptions options;
+    build::ForEachOverlayFile(tiles, options, build::kMaxRootLinks, [&](const build::OverlayFile& file) {
+      build::WriteFileAtomically((out / file.path).string(), build::OverlayFileText(file, tiles, options));
+    });
     build::WriteFileAtomically((out / "overview.svg").string(),
                                build::OverviewSvg(tiles, points, build::OverviewOptions{}));
   } catch (const std::exception& e) {
