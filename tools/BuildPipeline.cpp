@@ -242,7 +242,9 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   }
   result.stageSeconds.push_back({"plan", clock.Lap()});
 
-  pipeline::TileStageSettings stage{out, s.shard, s.jobs, s.minLevel, s.maxLevel, !s.quiet && build::StderrIsTerminal()};
+  pipeline::TileStageSettings stage{out, s.shard, s.jobs, s.minLevel, s.maxLevel,
+                                    s.progress == "json" || (s.progress == "auto" && !s.quiet && build::StderrIsTerminal()),
+                                    s.progress == "json"};
   pipeline::TileStageStats stats;
   const bool workersOk = pipeline::RunTileStage(catalog, todo, stage, skipped, stats, error);
   result.levelSeconds = stats.levelSeconds;

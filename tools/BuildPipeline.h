@@ -21,6 +21,8 @@ struct PipelineSettings {
   int jobs = 1;
   build::Shard shard;
   bool quiet = false;
+  /** "auto" (a line when standard error is a terminal), "json" (a JSON line a second) or "none". */
+  std::string progress = "auto";
 };
 
 /** Why this run built the tiles it built. */

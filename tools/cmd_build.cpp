@@ -50,6 +50,7 @@ struct BuildOptions {
   std::string shard;
   bool json = false;
   bool quiet = false;
+  std::string progress = "auto";
 };
 
 // Which tiles this run built, and why.
@@ -115,6 +116,7 @@ int RunBuild(const BuildOptions& opt) {
   settings.jobs = opt.jobs;
   settings.shard = shard;
   settings.quiet = opt.quiet || opt.json;
+  settings.progress = opt.progress;
 
   PipelineResult result;
   result.dropped = checkLeftOut;
@@ -173,6 +175,11 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
   cmd->add_option("--shard", opt->shard, "Build only share K of N of the tiles (K/N, 1 <= K <= N); merge afterwards");
   cmd->add_flag("--json", opt->json, "Print the summary as JSON");
   cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
+  cmd->add_option("--progress", opt->progress,
+                  "Progress of the tile stage on standard error: auto (a line with rate and time left on a "
+                  "terminal), json (one JSON line a second) or none")
+      ->check(CLI::IsMember({"auto", "json", "none"}))
+      ->capture_default_str();
   cmd->callback([opt, &exitCode] { exitCode = RunBuild(*opt); });
 });
 

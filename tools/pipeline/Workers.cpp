@@ -151,6 +151,7 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
   SharedMapping counters;
   build::ProgressLine progress(std::cerr, s.progress, todo.size() + skipped);
+  if (s.progressJson) progress.SetStyle(build::ProgressLine::Style::Json);
   progress.Advance(skipped);
   bool workersOk = true;
   if (s.jobs == 1) {

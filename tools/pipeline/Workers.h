@@ -31,7 +31,8 @@ struct TileStageSettings {
   int jobs = 1;
   long minLevel = kmztile::tiles::detail::kCoarsestLevel;
   long maxLevel = kmztile::tiles::detail::kFinestLevel;
-  bool progress = false;  ///< a progress line on standard error
+  bool progress = false;      ///< progress on standard error
+  bool progressJson = false;  ///< as one JSON line per second instead of a line redrawn in place
 };
 
 /**
