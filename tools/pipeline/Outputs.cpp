@@ -28,9 +28,12 @@ bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord
                       {"models", points.size()}, {"generator", std::string("kmztile ") + kmztile::platform::Version()}};
   tileset.tiles = tiles;
   try {
-    build::WriteFileAtomically((out / "tileset.json").string(), build::TilesetJson(tileset));
-    // The index files are written anew: none of an earlier, larger build stays linked.
+    // Large builds list their tiles in parts; none of an earlier build's parts stays.
     std::error_code ec;
+    fs::remove_all(out / "tileset", ec);
+    for (const auto& [path, text] : build::TilesetFiles(tileset, build::kTilesPerTilesetFile))
+      build::WriteFileAtomically((out / path).string(), text);
+    // The index files are written anew: none of an earlier, larger build stays linked.
     fs::remove_all(out / "index", ec);
     const build::RootKmlOptions options;
     build::ForEachOverlayFile(tiles, options, build::kMaxRootLinks, [&](const build::OverlayFile& file) {
