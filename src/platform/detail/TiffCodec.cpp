@@ -28,8 +28,9 @@ void SilenceLibtiff() {
 }
 
 // Every strip or tile of the image lies within the data. libtiff's reader
-// stops at a short strip, but a strip missing altogether would leave its rows
-// blank; checking the directory first refuses both before anything is read.
+// would fail at the first short strip too; checking the directory first
+// tells a cut file from a damaged one and refuses it before any pixel
+// memory is taken.
 bool PixelDataPresent(TIFF* tif, std::size_t size) {
   const std::uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   if (count == 0) return false;
