@@ -115,6 +115,8 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
   const std::string gif = RealGif();
   // GIF89a, logical screen 65535 x 65535, no colour table.
   const std::string bigGif = std::string("GIF89a") + Le16(65535) + Le16(65535) + std::string("\0\0\0", 3) + ",";
+  std::string bmpOffsetInHeader = Bmp(9, 8, 4 * 28 * 2);
+  bmpOffsetInHeader.replace(10, 4, Le32(20));
   const Case cases[] = {
       {"67-byte Radiance HDR", hdr, 0, DecodeStatus::kUnsupported},
       {"PPM declaring 8192x8192, 16 bytes of pixels", ppm, 0, DecodeStatus::kUnsupported},
@@ -131,6 +133,7 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"TIFF cut in its strip", tiff.substr(0, 100000), 6, DecodeStatus::kTruncated},
       {"GIF cut in its image data", gif.substr(0, gif.size() - 40), 0, DecodeStatus::kTruncated},
       {"BMP with half its rows", Bmp(9, 8, 4 * 28), 0, DecodeStatus::kTruncated},
+      {"BMP whose rows start inside its headers", bmpOffsetInHeader, 0, DecodeStatus::kDamaged},
       {"JPEG header declaring 9000x9000", JpegDeclaring(9000, 9000), 3, DecodeStatus::kTooLarge},
       {"JPEG header declaring 65500x1100 (one side fits)", JpegDeclaring(65500, 1100), 0, DecodeStatus::kTooLarge},
       {"PNG header declaring 8193x8192", PngDeclaring(8193, 8192), 4, DecodeStatus::kTooLarge},

@@ -94,6 +94,7 @@ DecodeStatus CheckBmp(const unsigned char* d, std::size_t n) {
     return DecodeStatus::kDamaged;
   }
   if (!AcceptableSize(width, height)) return DecodeStatus::kTooLarge;
+  if (pixelOffset < std::uint64_t{14} + header) return DecodeStatus::kDamaged;  // rows inside the headers
   if (compression != 0 && compression != 3 && compression != 6) return DecodeStatus::kUnsupported;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return DecodeStatus::kDamaged;
   const std::uint64_t rowBytes = (width * bits + 31) / 32 * 4;
