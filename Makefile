@@ -5,21 +5,26 @@ SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: demo test build bootstrap sanitize bench clean
+.PHONY: demo test build configure bootstrap sanitize bench clean
 
 bootstrap:
 	@bash scripts/bootstrap.sh
 
-build: bootstrap
+configure: bootstrap
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS)
 
-# The main job on the bundled sample.
-demo: build
+# Everything: library, command, tests and benchmarks.
+build: configure
+	cmake --build $(BUILD) -j $(JOBS) --target all kmztile_benchmarks
+
+# The main job on the bundled sample: builds only the command.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kmztile_cli
 	$(BUILD)/tools/kmztile demo out/demo
 
-# Every test.
-test: build
+# Every test (the default build target holds the tests, not the benchmarks).
+test: configure
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -29,7 +34,8 @@ sanitize: bootstrap
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target kmztile_benchmarks
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:

@@ -34,9 +34,9 @@ class CBaseParserTestAccess {
 
 namespace {
 
-// The real 512 x 512 textures: a JPEG photo texture and a PNG colour map.
+// Real textures: a 728 x 700 JPEG photo texture and a 512 x 512 PNG colour map.
 const std::string& Texture(bool png) {
-  static const std::string jpeg = kmztest::ReadFile(kmztest::RealData("collada/house_sketchup/images/texture1.jpg"));
+  static const std::string jpeg = kmztest::ReadFile(kmztest::RealData("collada/cu_macky/files/roofnoCulling.jpg"));
   static const std::string pngBytes = kmztest::ReadFile(kmztest::RealData("collada/duck/duckCM.png"));
   return png ? pngBytes : jpeg;
 }

@@ -103,15 +103,15 @@ for arg in sys.argv[2:]:
             row["tiles_cpu_speedup"] = round(j1["stages"]["tiles_cpu"] / st["tiles_cpu_busiest_worker"], 2)
     rows.append(row)
 
-hdr = ["models", "seconds", "ms/model", "models/s", "tiles", "tiles/s", "MB", "peak MB", "stage", "package",
-       "import", "tiles stage", "L15", "L16", "L17", "L18", "tiles CPU s", "floor CPU s", "tile CPU/floor",
+hdr = ["models", "seconds", "ms/model", "models/s", "tiles", "tiles/s", "MB", "peak MB", "catalog",
+       "plan", "tiles stage", "L15", "L16", "L17", "L18", "tiles CPU s", "floor CPU s", "tile CPU/floor",
        "build CPU/floor"]
 print("| " + " | ".join(hdr) + " |")
 print("|" + "---|" * len(hdr))
 for r in rows:
     s = r["stages"]; lv = s.get("levels", {})
     cells = [r["models"], r["seconds"], r["ms_per_model"], r["models_per_s"], r["tiles"], r["tiles_per_s"],
-             r["mb_written"], r["peak_rss_mb"], s.get("stage"), s.get("package"), s.get("import"), s.get("tiles"),
+             r["mb_written"], r["peak_rss_mb"], s.get("catalog"), s.get("plan"), s.get("tiles"),
              lv.get("15"), lv.get("16"), lv.get("17"), lv.get("18"), round(s["tiles_cpu"], 2), r["floor"]["floor_s"],
              r["tile_work_over_floor"], r["build_over_floor"]]
     print("| " + " | ".join(str(c) for c in cells) + " |")

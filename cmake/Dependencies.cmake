@@ -11,8 +11,8 @@ find_package(nlohmann_json REQUIRED)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
-# libtiffxx (in-memory TIFF streams) and stb_image (BMP, GIF and other formats
-# a texture of unstated format may hold) have no CMake configs.
+# libtiffxx (in-memory TIFF streams) and stb_image (GIF and BMP, which a
+# texture of unstated format may hold) have no CMake configs.
 find_library(TIFFXX_LIBRARY NAMES tiffxx REQUIRED)
 find_library(STB_LIBRARY NAMES stb REQUIRED)
 # assimp reads COLLADA for the glTF output. Its CMake config names a draco

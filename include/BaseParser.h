@@ -175,6 +175,7 @@ class KMZTILE_API CBaseParser {
 
  private:
   friend class CBaseParserTestAccess;
+  friend class CBaseParserCoreAccess;
 
   int Create4Folder();
   bool CheckFolderExist(const std::string& path);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default 60),
-# seeded from the real sample archives and images. Crashes land in build-fuzz/crashes/.
+# seeded from the sample archives and images in tests/data. Crashes land in build-fuzz/crashes/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -14,7 +14,7 @@ CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DCMAKE_BUILD_TYPE=RelWithDebInf
   -DKMZTILE_SANITIZE=ON -DKMZTILE_BUILD_BENCH=OFF -DKMZTILE_BUILD_TESTS=OFF >/dev/null
 cmake --build $build -j "$(nproc)" --target $(cd tests/fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//' | tr '\n' ' ')
 
-real=../shared/data/real
+real=tests/data
 mkdir -p $build/crashes
 status=0
 for src in tests/fuzz/fuzz_*.cpp; do

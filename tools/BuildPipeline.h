@@ -1,5 +1,5 @@
 #pragma once
-// The stages of `kmztile build`: stage, package, import, tiles, outputs.
+// The stages of `kmztile build`: catalog, plan, tiles, outputs.
 #include <string>
 #include <utility>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "build/OverviewSvg.h"
 #include "build/Shard.h"
 #include "build/TileRecord.h"
+#include "tiles/detail/TileNames.h"
 
 namespace kmztool {
 
@@ -15,22 +16,35 @@ struct PipelineSettings {
   std::string source;
   std::string out;
   std::string crs;
-  long minLevel = 15;
-  long maxLevel = 18;
+  long minLevel = kmztile::tiles::detail::kCoarsestLevel;
+  long maxLevel = kmztile::tiles::detail::kFinestLevel;
   int jobs = 1;
   build::Shard shard;
   bool quiet = false;
+  /** "auto" (a line when standard error is a terminal), "json" (a JSON line a second) or "none". */
+  std::string progress = "auto";
+};
+
+/** Why this run built the tiles it built. */
+struct RebuildCounts {
+  long missing = 0;           ///< not on disk: a first build, or a run stopped before them
+  long forChangedModels = 0;  ///< held or now hold a model added, removed, moved or edited
+  long forSettings = 0;       ///< every tile, because a setting changed (see everything)
+  std::string everything;     ///< "changed settings: crs, levels" when every tile was rebuilt
+  long removed = 0;           ///< stale tiles removed that hold no model any more
+  long changedModels = 0;     ///< models added, removed, moved or edited since the last run
 };
 
 /** What a build did. */
 struct PipelineResult {
+  RebuildCounts rebuild;
   long models = 0;
   std::vector<build::TileRecord> tiles;               ///< every tile of the run's share on disk
   std::vector<std::pair<long, long>> emptyPerLevel;   ///< level -> tiles of the range without models
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
   std::vector<std::string> warnings;                  ///< things the user should know (models left out)
   std::vector<std::string> dropped;                   ///< "FILE: reason" of each file left out or altered, once
-  /** Wall seconds of each stage this run did, in order: stage, package, import, plan, tiles, outputs. */
+  /** Wall seconds of each stage this run did, in order: catalog, plan, tiles, outputs. */
   std::vector<std::pair<std::string, double>> stageSeconds;
   /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */
   std::vector<std::pair<long, double>> levelSeconds;
@@ -40,23 +54,10 @@ struct PipelineResult {
   long textureCacheMisses = 0;  ///< decodes the cache could not serve, all workers
 };
 
-/** The level range the level folders hold: 15 to 18. */
-inline constexpr long kFinestLevel = 18;
-inline constexpr long kCoarsestLevel = 15;
-
 /** Reads "15-18" or "17". @return false with a reason outside 15..18 or malformed. */
 bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::string& error);
 /** True for an empty text or a definition PROJ accepts as a coordinate reference system. */
 bool ValidateCrs(const std::string& text, std::string& error);
-
-/** A model of a coordinates file. */
-struct CoordsModel {
-  std::string package;
-  double lon = 0;
-  double lat = 0;
-};
-/** Reads a coordinates file (count line, then name/lon/lat groups; CR LF or LF). */
-bool ReadCoordsFile(const std::string& path, std::vector<CoordsModel>& models);
 
 /** Runs the whole build. @return false with a reason when a stage fails (failed tiles are listed instead). */
 bool RunPipeline(const PipelineSettings& settings, PipelineResult& result, std::string& error);

@@ -1,11 +1,10 @@
 // kmztile build SRCDIR OUTDIR: a whole city from loose models to a tile pyramid.
 //
-// Stages, each resumable: the source folder is copied to OUTDIR/work (the
-// user's folder is never written), packaged, imported; then every tile of
-// every requested level is built and written to OUTDIR/tiles/L/R/C.kmz.
-// Tiles already written by an earlier run are kept, so an interrupted build
-// resumes where it stopped. The library is single-threaded by design, so
-// --jobs N forks N worker processes over the imported working folder.
+// The source folder is read once (never written), every tile of every
+// requested level that holds models is built in memory and written to
+// OUTDIR/tiles/L/R/C.kmz, then the index files. Tiles already written by an
+// earlier run are kept, so an interrupted build resumes where it stopped.
+// The library is single-threaded by design, so --jobs N forks N workers.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,13 +43,26 @@ namespace {
 struct BuildOptions {
   std::string source;
   std::string out;
-  std::string levels = "15-18";
+  std::string levels =
+      std::to_string(kmztile::tiles::detail::kCoarsestLevel) + "-" + std::to_string(kmztile::tiles::detail::kFinestLevel);
   std::string crs;
   int jobs = 1;
   std::string shard;
   bool json = false;
   bool quiet = false;
+  std::string progress = "auto";
 };
+
+// Which tiles this run built, and why.
+std::string RebuildLine(const RebuildCounts& r) {
+  const long built = r.missing + r.forChangedModels + r.forSettings;
+  std::string line = "built " + std::to_string(built) + " tile(s)";
+  if (!r.everything.empty()) return line + ", all of them after " + r.everything + "\n";
+  line += ": " + std::to_string(r.missing) + " missing, " + std::to_string(r.forChangedModels) + " for " +
+          std::to_string(r.changedModels) + " model(s) added, removed, moved or edited";
+  if (r.removed > 0) line += "; " + std::to_string(r.removed) + " tile(s) without models removed";
+  return line + "\n";
+}
 
 int RunBuild(const BuildOptions& opt) {
   const auto started = std::chrono::steady_clock::now();
@@ -74,10 +86,9 @@ int RunBuild(const BuildOptions& opt) {
     std::cerr << "kmztile build: --shard: " << error << "\n";
     return kUsage;
   }
-  // Refused before anything is touched: an output or working folder that
-  // holds the source, which the build would empty and rewrite.
-  const std::string refused =
-      kmztile::folders::detail::RefuseBuildFolders(opt.source, opt.out, (fs::path(opt.out) / "work").string());
+  // Refused before anything is touched: an output folder that holds the
+  // source, which the build would empty and rewrite (it has no other working area).
+  const std::string refused = kmztile::folders::detail::RefuseBuildFolders(opt.source, opt.out, opt.out);
   if (!refused.empty()) {
     std::cerr << "kmztile build: " << refused << "\n";
     return kUsage;
@@ -105,6 +116,7 @@ int RunBuild(const BuildOptions& opt) {
   settings.jobs = opt.jobs;
   settings.shard = shard;
   settings.quiet = opt.quiet || opt.json;
+  settings.progress = opt.progress;
 
   PipelineResult result;
   result.dropped = checkLeftOut;
@@ -121,6 +133,9 @@ int RunBuild(const BuildOptions& opt) {
     j["failed_tiles"] = result.failedTiles.size();
     j["warnings"] = result.warnings;
     j["dropped"] = result.dropped;
+    const RebuildCounts& r = result.rebuild;
+    j["rebuilt"] = {{"missing", r.missing}, {"changed_models", r.forChangedModels}, {"settings", r.forSettings},
+                    {"settings_changed", r.everything}, {"models_changed", r.changedModels}, {"removed", r.removed}};
     // Per-stage wall seconds; "levels" holds the worker seconds of each level's tiles.
     nlohmann::json stages = nlohmann::json::object();
     for (const auto& [name, secs] : result.stageSeconds) stages[name] = secs;
@@ -133,7 +148,7 @@ int RunBuild(const BuildOptions& opt) {
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
     std::cout << j.dump(2) << "\n";
   } else if (!opt.quiet) {
-    std::cout << FormatSummaryTable(summary);
+    std::cout << FormatSummaryTable(summary) << RebuildLine(result.rebuild);
     if (shard.count == 1)
       std::cout << "Open " << (fs::path(opt.out) / "root.kml").string() << " in a KML client, or look at "
                 << (fs::path(opt.out) / "overview.svg").string() << "\n";
@@ -153,13 +168,18 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
   auto opt = std::make_shared<BuildOptions>();
   CLI::App* cmd = app.add_subcommand("build", "Build a tile pyramid from a source folder of loose models");
   cmd->add_option("source", opt->source, "Source folder: N.dae, N.txt, N/ textures and the template doc.kml")->required();
-  cmd->add_option("out", opt->out, "Output folder (work/, tiles/, tileset.json, root.kml, overview.svg)")->required();
+  cmd->add_option("out", opt->out, "Output folder (tiles/, tileset.json, root.kml, overview.svg)")->required();
   cmd->add_option("--levels", opt->levels, "Levels to build, within 15-18 (e.g. 15-18, 17, 16-17)")->capture_default_str();
   cmd->add_option("--crs", opt->crs, "Definition of the grid coordinate system of grid locations (e.g. EPSG:4527)");
   cmd->add_option("--jobs", opt->jobs, "Worker processes for the tile stage")->capture_default_str();
   cmd->add_option("--shard", opt->shard, "Build only share K of N of the tiles (K/N, 1 <= K <= N); merge afterwards");
   cmd->add_flag("--json", opt->json, "Print the summary as JSON");
   cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
+  cmd->add_option("--progress", opt->progress,
+                  "Progress of the tile stage on standard error: auto (a line with rate and time left on a "
+                  "terminal), json (one JSON line a second) or none")
+      ->check(CLI::IsMember({"auto", "json", "none"}))
+      ->capture_default_str();
   cmd->callback([opt, &exitCode] { exitCode = RunBuild(*opt); });
 });
 

@@ -10,6 +10,7 @@
 #include "BaseParser.h"
 #include "Command.h"
 #include "ProblemReport.h"
+#include "tiles/detail/TileNames.h"
 
 namespace {
 
@@ -31,8 +32,13 @@ struct Extent {
   double west = 0, east = 0, south = 0, north = 0;
 };
 
-constexpr int kLevelFolders = 4;
-constexpr int kMaxLevel = 18;
+constexpr int kLevelFolders = kmztile::tiles::detail::kLevelFolderCount;
+// Level folder n of a working folder, named by the library's rule.
+fs::path LevelFolderOf(const fs::path& workdir, int n) {
+  return kmztile::tiles::detail::LevelFolder((workdir / "").string(), n);
+}
+
+constexpr long kMaxLevel = kmztile::tiles::detail::kFinestLevel;
 
 bool HasExtension(const fs::path& p, const char* ext) { return p.extension() == ext; }
 
@@ -67,7 +73,7 @@ int RunImport(const ImportOptions& opt) {
   const std::string coords = ChooseFile(opt.coords, workdir, "coords.txt");
   // Any existing level folder makes the import skip (it marks an earlier run).
   bool existed = false;
-  for (int n = 1; n <= kLevelFolders; ++n) existed = existed || fs::is_directory(workdir / std::to_string(n), ec);
+  for (int n = 1; n <= kLevelFolders; ++n) existed = existed || fs::is_directory(LevelFolderOf(workdir, n), ec);
 
   CBaseParser parser;
   parser.SetRequireFile(opt.workdir, scope, coords);
@@ -81,7 +87,7 @@ int RunImport(const ImportOptions& opt) {
   }
 
   LevelCounts levels[kLevelFolders];
-  for (int n = 1; n <= kLevelFolders; ++n) levels[n - 1] = CountCopies(workdir / std::to_string(n));
+  for (int n = 1; n <= kLevelFolders; ++n) levels[n - 1] = CountCopies(LevelFolderOf(workdir, n));
 
   std::optional<Extent> scopeExtent;
   if (!scope.empty()) {

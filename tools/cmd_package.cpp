@@ -1,8 +1,6 @@
 // kmztile package SRCDIR [--crs DEF] [--json]: packages a source folder of
 // loose COLLADA models (N.dae, N.txt, N/ textures, doc.kml template) into
 // SRCDIR/middle with the coordinates and scope files.
-#include <proj.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -13,6 +11,8 @@
 #include "BaseParser.h"
 #include "Command.h"
 #include "ProblemReport.h"
+#include "platform/detail/ProjDefinition.h"
+#include "tiles/detail/CoordinatesFile.h"
 
 namespace {
 
@@ -22,38 +22,14 @@ struct PackageOptions {
   bool json = false;
 };
 
-// True when PROJ reads @p definition as a coordinate reference system (a
-// PROJ string also with "+type=crs" added, as the conversion does).
-bool IsCrsDefinition(const std::string& definition) {
-  std::unique_ptr<PJ_CONTEXT, PJ_CONTEXT* (*)(PJ_CONTEXT*)> ctx(proj_context_create(), proj_context_destroy);
-  proj_log_level(ctx.get(), PJ_LOG_NONE);
-  for (const std::string& text : {definition, definition + " +type=crs"}) {
-    std::unique_ptr<PJ, PJ* (*)(PJ*)> crs(proj_create(ctx.get(), text.c_str()), proj_destroy);
-    if (crs && proj_is_crs(crs.get())) return true;
-    if (definition.find("+proj=") == std::string::npos) break;
-  }
-  return false;
-}
-
 // The result folder as the library names it (F + "\middle"), spelled for this system.
 std::string Native(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
 }
 
-// Lines of a small text file, without their CR LF.
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 int RunPackage(const PackageOptions& opt) {
-  if (!opt.crs.empty() && !IsCrsDefinition(opt.crs)) {
+  if (!opt.crs.empty() && !kmztile::platform::detail::IsCrsDefinition(opt.crs)) {
     std::cerr << "kmztile package: --crs \"" << opt.crs
               << "\" is not a coordinate reference system PROJ can read (use EPSG:nnnn, WKT or a PROJ string)\n";
     return kmztool::kUsage;
@@ -76,11 +52,12 @@ int RunPackage(const PackageOptions& opt) {
     std::cerr << "kmztile package: " << opt.folder << " holds no model file (*.dae)\n";
     return kmztool::kFailed;
   }
-  const std::vector<std::string> coords = ReadLines(Native(result) + "/coords.txt");
-  const std::vector<std::string> scope = ReadLines(Native(result) + "/scope.txt");
-  const long models = coords.empty() ? 0 : std::atol(coords[0].c_str());
+  // The two files read back by the library's own readers.
+  const auto coords = kmztile::tiles::detail::LoadCoordinates(result + "\\coords.txt");
+  const long models = coords ? static_cast<long>(coords->models.size()) : 0;
+  parser.SetRequireFile(result, result + "\\scope.txt", result + "\\coords.txt");
   double extent[4] = {0, 0, 0, 0};  // west, south, east, north
-  for (size_t i = 0; i < 4 && i < scope.size(); ++i) extent[i] = std::atof(scope[i].c_str());
+  parser.GetScopeRange(extent[0], extent[2], extent[1], extent[3]);
   if (opt.json) {
     nlohmann::json out;
     out["models"] = models;

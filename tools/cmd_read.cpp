@@ -38,9 +38,10 @@ std::string Reason() {
 std::string ReadStandardInput(std::string& out) {
   const char* const tooLarge = "standard input is larger than the 1 GiB limit";
   struct stat info {};
-  if (fstat(fileno(stdin), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<std::uint64_t>(info.st_size) > kMaxStandardInput)
-    return tooLarge;
+  if (fstat(fileno(stdin), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxStandardInput) return tooLarge;
+    out.reserve(static_cast<std::size_t>(info.st_size));
+  }
   const std::size_t chunk = 1 << 20;
   auto buffer = std::make_unique<char[]>(chunk);
   std::size_t got;

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Command.h"
+#include "platform/Version.h"
 
 namespace kmztool {
 
@@ -20,7 +21,7 @@ CommandRegistrar::CommandRegistrar(std::string name, CommandSetup setup) {
 int main(int argc, char** argv) {
   CLI::App app{"kmztile: turns textured 3D building models into quad-tree tile KMZs and reads them back"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("kmztile 0.1.0"));
+  app.set_version_flag("--version", std::string("kmztile ") + kmztile::platform::Version());
   int exitCode = kmztool::kOk;
   auto& commands = kmztool::Commands();
   std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

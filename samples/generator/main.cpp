@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
                  "Smallest facade texture side in pixels (TIFF facades stay at most 256, roofs 64 or 128)")
       ->capture_default_str()
       ->check(CLI::Range(64, 4096));
-  app.add_option("--real", options.realData, "Folder of the real COLLADA sample models to add (duck, cu_macky, alpha_tiff)")
+  app.add_option("--real", options.realData, "Folder of the real COLLADA sample models to add (duck, cu_macky, alpha_tiff), e.g. tests/data/collada")
       ->check(CLI::ExistingDirectory);
   app.add_option("--lon", options.centreLon, "Longitude of the city centre")->capture_default_str()->check(CLI::Range(-170.0, 170.0));
   app.add_option("--lat", options.centreLat, "Latitude of the city centre")->capture_default_str()->check(CLI::Range(-80.0, 80.0));

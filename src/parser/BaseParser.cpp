@@ -4,15 +4,16 @@
 #include <iostream>
 
 #include "parser/SharedComponents.h"
+#include "tiles/detail/TileNames.h"
 
 namespace {
 const wchar_t kEmptyText[] = L"";
 }
 
 CBaseParser::CBaseParser()
-    : m_maxLevel(18),
-      m_levelFolderCount(4),
-      m_textureBase(2),
+    : m_maxLevel(kmztile::tiles::detail::kFinestLevel),
+      m_levelFolderCount(kmztile::tiles::detail::kLevelFolderCount),
+      m_textureBase(kmztile::tiles::detail::kTextureBase),
       m_lastTileModelCount(0),
       m_workFolder("folder"),
       m_scopeFile("range"),

@@ -9,50 +9,19 @@
 
 #include "BaseParser.h"
 #include "placement/detail/FolderListing.h"
+#include "placement/detail/LocationText.h"
+#include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
 #include "platform/Paths.h"
 #include "platform/Problems.h"
 
 namespace platform = kmztile::platform;
+namespace placement = kmztile::placement::detail;
 
 namespace {
 
 constexpr double kScopeMargin = 0.0001;
-constexpr size_t kNumberBuffer = 200;
-
-// Lines 1 and 2 of the model location text as numbers (atof: 0 for a
-// missing line, an empty one or one without a number). A link or a FIFO in
-// its place is not read: the model is recorded as left out by the caller.
-bool ReadLocationText(const std::string& path, double& x, double& y) {
-  std::string text;
-  const bool read = platform::ReadPlainFile(path, text);
-  std::istringstream in(text);
-  std::string lines[4];
-  for (std::string& line : lines) {
-    if (!std::getline(in, line)) break;
-  }
-  x = std::atof(lines[0].c_str());
-  y = std::atof(lines[1].c_str());
-  if (read) return true;
-  if (platform::PathExists(path)) return false;
-  platform::ReportProblem(platform::NativePath(path), "the location text is missing: the model stands at 0, 0");
-  return true;
-}
-
-// "%f " of @p value into the fixed-size number buffer. @return false when
-// the text would not fit (only a corrupt location gives such a value).
-bool FormatNumber(double value, std::string& out) {
-  char buffer[kNumberBuffer];
-  const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
-  out.assign(buffer, static_cast<size_t>(n));
-  return true;
-}
-
-void LeftOut(const std::string& file, const std::string& model, const std::string& why) {
-  platform::ReportProblem(platform::NativePath(file), "model " + model + " was left out: " + why);
-}
 
 // Text files keep the desktop line end, CR LF.
 void AppendLine(std::string& text, const std::string& line) {
@@ -66,7 +35,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
                                 std::string& resultFolder) {
   platform::InstallUserDefaultLocale();
   std::vector<std::string> models;
-  kmztile::placement::detail::ListFolderFiles(folder, "dae", models);
+  placement::ListFolderFiles(folder, "dae", models);
   const std::string middle = folder + "\\middle";
   platform::MakeDirectory(middle);
   m_coordSysText = coordSysText;
@@ -85,27 +54,18 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string templatePath = folder + "\\doc.kml";
   for (std::string& modelFile : models) {
     std::string name = modelFile.substr(0, modelFile.size() - 4);
-    double x = 0, y = 0;
-    const std::string locationPath = folder + "\\" + name + ".txt";
-    if (!ReadLocationText(locationPath, x, y)) {
-      LeftOut(locationPath, name, "the location text is not a plain file that can be read");
-      platform::RemoveFile(middle + "\\" + name + ".kmz");
-      continue;
-    }
-    double lon = x, lat = y;
-    if (x > 180 && y > 90) ConvertGSToLB(x, y, lon, lat);
-    // A failed conversion (or a corrupt location text) gives no position:
-    // such a model is left out entirely rather than placed at garbage.
+    double lon = 0, lat = 0;
     std::string lonText, latText;
-    if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatNumber(lon, lonText) || !FormatNumber(lat, latText)) {
-      LeftOut(locationPath, name, "the location gives no usable longitude/latitude");
-      continue;
-    }
+    const auto placed = placement::PlaceModel(
+        folder, name, [this](double x, double y, double& lo, double& la) { ConvertGSToLB(x, y, lo, la); }, lon, lat,
+        lonText, latText);
+    if (placed == placement::Placement::Unreadable) platform::RemoveFile(middle + "\\" + name + ".kmz");
+    if (placed != placement::Placement::Placed) continue;
     // A model whose package was not written completely is left out too, and
     // its partial (or previous run's) archive removed: the coordinates file
     // lists exactly the packages that place their model where it says.
     if (!changeKmlFile(folder, templatePath, name, modelFile, lon, lat)) {
-      LeftOut(folder + "\\" + modelFile, name, "its package could not be written (model file or template unusable)");
+      placement::ReportLeftOut(folder + "\\" + modelFile, name, placement::kPackageNotWritten);
       platform::RemoveFile(middle + "\\" + name + ".kmz");
       continue;
     }
@@ -131,7 +91,7 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string scope, number;
   for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
                              maxLat + kScopeMargin}) {
-    FormatNumber(value, number);
+    placement::FormatCoordinate(value, number);
     AppendLine(scope, number);
   }
   if (!platform::WriteFileAtomically(middle + "\\scope.txt", scope)) return false;

@@ -7,17 +7,6 @@
 namespace kmztile::platform {
 namespace {
 
-bool StartsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) {
-  return size >= length && std::memcmp(data, magic, length) == 0;
-}
-
-bool IsJpeg(const unsigned char* d, std::size_t n) { return StartsWith(d, n, "\xFF\xD8\xFF", 3); }
-bool IsPng(const unsigned char* d, std::size_t n) { return StartsWith(d, n, "\x89PNG\r\n\x1A\n", 8); }
-bool IsTiff(const unsigned char* d, std::size_t n) {
-  return StartsWith(d, n, "II*\0", 4) || StartsWith(d, n, "MM\0*", 4) || StartsWith(d, n, "II+\0", 4) ||
-         StartsWith(d, n, "MM\0+", 4);
-}
-
 // Nearest-pixel scaling of a whole raster: each target pixel takes the
 // source pixel under its centre.
 detail::Raster Nearest(const detail::Raster& src, long width, long height) {
@@ -48,24 +37,10 @@ Image::Image(const void* data, std::size_t size, int format, double reduction) :
 }
 
 void Image::Decode(const unsigned char* data, std::size_t size, int format, double reduction) {
-  if (format == kImageUnknown) {
-    format = IsJpeg(data, size) ? kImageJpeg : IsPng(data, size) ? kImagePng : IsTiff(data, size) ? kImageTiff : -1;
-  }
   detail::Raster raster;
   long fullWidth = 0, fullHeight = 0;
-  bool ok = false;
-  switch (format) {
-    case kImageJpeg: ok = detail::DecodeJpeg(data, size, reduction, raster, fullWidth, fullHeight); break;
-    case kImagePng: ok = detail::DecodePng(data, size, raster); break;
-    case kImageTiff: ok = detail::DecodeTiff(data, size, raster); break;
-    case -1: ok = detail::DecodeOther(data, size, raster); break;
-    default: break;
-  }
-  if (!ok) return;
-  if (fullWidth == 0) {
-    fullWidth = raster.width;
-    fullHeight = raster.height;
-  }
+  if (detail::DecodeImage(data, size, format, reduction, raster, fullWidth, fullHeight) != detail::DecodeStatus::kOk)
+    return;
   width_ = fullWidth;
   height_ = fullHeight;
   channels_ = raster.channels;

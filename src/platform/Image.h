@@ -32,9 +32,11 @@ class Image {
 
   /**
    * Decodes @p size bytes at @p data. Format 3, 4 and 6 accept only JPEG,
-   * PNG and TIFF bytes respectively; format 0 detects JPEG, PNG and TIFF from
-   * their signatures and hands anything else (BMP, GIF, TGA, ...) to a
-   * general decoder. @p reduction > 1 allows a JPEG to be decoded at a
+   * PNG and TIFF bytes respectively; format 0 detects JPEG, PNG, TIFF, GIF
+   * and BMP from their signatures (the first picture of a GIF; BMPs without
+   * RLE) and refuses every other format. Truncated pictures and pictures
+   * larger than 64 Mpixel (checked from the header, before any pixel
+   * memory is taken) are not valid. @p reduction > 1 allows a JPEG to be decoded at a
    * reduced DCT scale, never below 1/@p reduction of its size: the image
    * still reports its stored size, keeps less detail, and should be
    * resampled to at most that fraction (Encode without Resample scales it

@@ -24,7 +24,8 @@ void SetLastErrorNoThrow(const char* reason) noexcept;
 
 /**
  * Runs the body of a public call that answers with a bool: the last error
- * is cleared first, and an exception (out of memory on a huge archive, a
+ * is cleared first and after a success (a tolerated failure inside leaves
+ * no reason behind), and an exception (out of memory on a huge archive, a
  * failure inside a library) becomes false with its reason instead of
  * unwinding into the host.
  */
@@ -32,7 +33,9 @@ template <class Body>
 bool GuardedCall(Body&& body) noexcept {
   try {
     ClearLastError();
-    return body();
+    const bool ok = body();
+    if (ok) ClearLastError();
+    return ok;
   } catch (const std::bad_alloc&) {
     SetLastErrorNoThrow("out of memory");
   } catch (const std::exception& e) {

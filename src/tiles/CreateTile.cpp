@@ -1,9 +1,8 @@
 // The tile driver: selection, combination and KMZ writing; the host gets the
 // bytes of the KMZ just written (GetLastKmz reads a tile's KMZ from its level
 // folder).
-#include <cstdio>
-
 #include "BaseParser.h"
+#include "core/detail/TileCore.h"
 #include "platform/KmlFiles.h"
 #include "tiles/detail/TileNames.h"
 
@@ -17,9 +16,7 @@ bool CBaseParser::CreateTile(IPyramidPtr pyramid, long level, long row, long col
     kmz->clear();
     return true;
   }
-  char name[72];
-  std::snprintf(name, sizeof name, "%ld-%ld-%ld", level, row, column);
-  const std::string tileName = name;
+  const std::string tileName = kmztile::core::TileName(level, row, column);
   // The document and the archive pass from step to step in memory; the
   // level folder still receives both files, as hosts expect.
   std::string document, archive;

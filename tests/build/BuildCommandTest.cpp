@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BaseParser.h"
+#include "SampleCity.h"
 #include "TestSupport.h"
 #include "kml/dom.h"
 #include "platform/Image.h"
@@ -18,20 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kCity = std::string(KMZTILE_SOURCE_DIR) + "/samples/city";
-
-// A small city: the first models of the sample city and its template.
-void CopySmallCity(const std::string& to, int models) {
-  fs::create_directories(to);
-  fs::copy_file(kCity + "/doc.kml", to + "/doc.kml");
-  char name[16];
-  for (int i = 1; i <= models; ++i) {
-    std::snprintf(name, sizeof name, "%04d", i);
-    fs::copy_file(kCity + "/" + name + ".dae", to + "/" + name + ".dae");
-    fs::copy_file(kCity + "/" + name + ".txt", to + "/" + name + ".txt");
-    fs::copy(kCity + "/" + name, to + "/" + name, fs::copy_options::recursive);
-  }
-}
+const std::string& kCity = kmztest::kSampleCity;
 
 // Every file below a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
@@ -42,14 +30,16 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return files;
 }
 
-// Files the tile stage leaves in the level folders of OUT/work/middle: tile
-// documents and archives ("15-10-20.kml") and temporary files.
-std::vector<std::string> TileLeftovers(const std::string& out) {
-  static const std::regex tile(R"(\d+-\d+-\d+\.km[lz])");
+// What a build leaves in OUT besides its tiles and index files: anything
+// else (packages, level folders, copies of the source, temporary files).
+std::vector<std::string> Leftovers(const std::string& out) {
+  static const std::regex allowed(
+      R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|index(/\d+(/\d+(/\d+\.kml)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
+      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?)");
   std::vector<std::string> left;
-  for (const auto& e : fs::recursive_directory_iterator(out + "/work/middle")) {
-    const std::string name = e.path().filename().string();
-    if (std::regex_match(name, tile) || name.find(".tmp.") != std::string::npos) left.push_back(e.path().string());
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    const std::string name = fs::relative(e.path(), out).string();
+    if (!std::regex_match(name, allowed)) left.push_back(name);
   }
   return left;
 }
@@ -91,7 +81,7 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
     const long level = t["level"].get<long>();
     for (const auto& [href, loc] : locations) {
       modelsPerLevel[level].insert(href);
-      EXPECT_GT(loc.Lon, t["bounds"]["west"].get<double>());
+      EXPECT_GE(loc.Lon, t["bounds"]["west"].get<double>());
       EXPECT_LT(loc.Lon, t["bounds"]["east"].get<double>());
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -118,17 +108,68 @@ TEST_F(BuildCommand, SampleCityBuildsIntoAReadablePyramid) {
   }
   EXPECT_GT(compared, 20);
 
-  // root.kml parses and links every tile exactly once.
-  const kmldom::ElementPtr root = kmldom::Parse(kmztest::ReadFile(out + "/root.kml"), nullptr);
-  ASSERT_TRUE(root);
-  const std::string rootText = kmztest::ReadFile(out + "/root.kml");
-  for (const auto& p : paths) EXPECT_NE(rootText.find("<href>" + p + "</href>"), std::string::npos) << p;
+  // From root.kml, following the links from file to file as a client does,
+  // every tile is reached exactly once and every file parses.
+  std::multiset<std::string> reached;
+  std::vector<fs::path> files = {fs::path(out) / "root.kml"};
+  static const std::regex href("<href>([^<]+)</href>");
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string text = kmztest::ReadFile(files[i].string());
+    ASSERT_TRUE(kmldom::Parse(text, nullptr)) << files[i];
+    for (std::sregex_iterator m(text.begin(), text.end(), href), end; m != end; ++m) {
+      const fs::path target = (files[i].parent_path() / (*m)[1].str()).lexically_normal();
+      if (target.extension() == ".kml") files.push_back(target);
+      else reached.insert(fs::relative(target, out).string());
+    }
+  }
+  EXPECT_EQ(reached, std::multiset<std::string>(paths.begin(), paths.end()));
   EXPECT_TRUE(fs::exists(out + "/overview.svg"));
+}
+
+// Models exactly on tile edges and corners (these lie on the grid of every
+// level from 9 on) are in exactly one tile of each level: the plan and the
+// tile selection put them into the same tile.
+TEST_F(BuildCommand, ModelsOnTileEdgesAreInExactlyOneTilePerLevel) {
+  const std::string src = Path("city");
+  kmztest::CopySmallCity(src, 4);
+  kmztest::WriteFile(src + "/0001.txt", "115.3125\r\n40.078125\r\n");    // a corner
+  kmztest::WriteFile(src + "/0003.txt", "115.3125\r\n40.0793\r\n");      // a west/east edge
+  kmztest::WriteFile(src + "/0004.txt", "115.313\r\n40.078125\r\n");     // a north/south edge
+  const std::string out = Path("out");
+  const auto run = Build(src, out);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::map<long, std::multiset<std::string>> modelsPerLevel;
+  const nlohmann::json tileset = Tileset(out);
+  for (const auto& t : tileset["tiles"]) {
+    std::vector<std::string> names, contents;
+    std::map<std::string, LonLatID> locations;
+    ASSERT_TRUE(CBaseParser::ReadKmzToList(out + "/" + t["path"].get<std::string>(), names, contents, locations));
+    for (const auto& [href, loc] : locations) modelsPerLevel[t["level"].get<long>()].insert(href);
+  }
+  ASSERT_EQ(modelsPerLevel.size(), 4u);
+  for (const auto& [level, hrefs] : modelsPerLevel) {
+    EXPECT_EQ(hrefs.size(), 4u) << "level " << level;
+    EXPECT_EQ(std::set<std::string>(hrefs.begin(), hrefs.end()).size(), 4u) << "level " << level;
+  }
+}
+
+// A grid given as a PROJ string is the grid EPSG:4527 names (CGCS2000,
+// 3-degree Gauss-Kruger zone 39): accepted like any definition packaging
+// accepts, and the same tiles.
+TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
+  const std::string src = Path("city");
+  kmztest::CopySmallCity(src, 6);
+  ASSERT_EQ(Build(src, Path("epsg")).exitCode, 0);
+  const auto run = kmztest::RunCli("build '" + src + "' '" + Path("proj") +
+                                   "' --quiet --crs '+proj=tmerc +lat_0=0 +lon_0=117 +k=1 +x_0=39500000 +y_0=0 "
+                                   "+ellps=GRS80 +units=m +no_defs'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Snapshot(Path("proj/tiles")), Snapshot(Path("epsg/tiles")));
 }
 
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
-  CopySmallCity(src, 40);
+  kmztest::CopySmallCity(src, 40);
   ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
   ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
   for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
@@ -141,13 +182,13 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
   EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
   EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
-  // The level folders' own copies of the tiles are gone after every kind of run.
-  for (const char* out : {"one", "two", "shards"}) EXPECT_EQ(TileLeftovers(Path(out)), std::vector<std::string>{}) << out;
+  // No packages, level folders, copies or temporary files, whatever the kind of run.
+  for (const char* out : {"one", "two", "shards"}) EXPECT_EQ(Leftovers(Path(out)), std::vector<std::string>{}) << out;
 }
 
 TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
   const std::string src = Path("city");
-  CopySmallCity(src, 12);
+  kmztest::CopySmallCity(src, 12);
   const std::string out = Path("out");
   ASSERT_EQ(Build(src, out).exitCode, 0);
   const auto full = Snapshot(out + "/tiles");
@@ -164,7 +205,7 @@ TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
 
 TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   const std::string src = Path("city");
-  CopySmallCity(src, 2);
+  kmztest::CopySmallCity(src, 2);
   EXPECT_EQ(kmztest::RunCli("build '" + Path("missing") + "' '" + Path("out") + "'").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--levels 12-18").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
@@ -175,7 +216,7 @@ TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
 
 TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
   const std::string src = Path("city");
-  CopySmallCity(src, 2);  // 0002 is located in grid coordinates
+  kmztest::CopySmallCity(src, 2);  // 0002 is located in grid coordinates
   const auto run = kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --quiet");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("--crs"), std::string::npos) << run.err;
@@ -186,7 +227,7 @@ TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
 // the source check now stops the build before it starts, naming the file.
 TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
   const std::string src = Path("city");
-  CopySmallCity(src, 6);
+  kmztest::CopySmallCity(src, 6);
   kmztest::WriteFile(src + "/0003.txt", "not a number\r\nnan\r\n");  // no usable location
   const auto run = Build(src, Path("out"));
   EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -194,25 +235,19 @@ TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
   EXPECT_FALSE(fs::exists(Path("out/tiles")));
 }
 
-// Staging links the files packaging only reads and copies the KML template it
-// rewrites, so the source keeps its bytes; an output folder inside the source
-// folder is not staged into itself.
-TEST_F(BuildCommand, StagingLinksReadOnlyFilesAndSkipsAnOutputInsideTheSource) {
+// The build reads the source folder and never writes it; an output folder
+// inside the source folder is not read as source.
+TEST_F(BuildCommand, AnOutputInsideTheSourceIsNoSourceAndTheSourceIsNeverWritten) {
   const std::string src = Path("city");
-  CopySmallCity(src, 6);
+  kmztest::CopySmallCity(src, 6);
   const auto before = Snapshot(src);
   const std::string out = src + "/out";
-  const auto run = Build(src, out);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(Tileset(out)["settings"]["models"].get<long>(), 6);
-  EXPECT_FALSE(fs::exists(out + "/work/out"));
-
-  EXPECT_TRUE(fs::equivalent(src + "/0001.dae", out + "/work/0001.dae"));
-  EXPECT_TRUE(fs::equivalent(src + "/0001.txt", out + "/work/0001.txt"));
-  for (const auto& e : fs::directory_iterator(src + "/0001"))
-    EXPECT_TRUE(fs::equivalent(e.path(), out + "/work/0001/" + e.path().filename().string())) << e.path();
-  EXPECT_FALSE(fs::equivalent(src + "/doc.kml", out + "/work/doc.kml"));
-
+  for (int run = 0; run < 2; ++run) {
+    const auto result = Build(src, out);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Tileset(out)["settings"]["models"].get<long>(), 6);
+  }
+  EXPECT_EQ(Leftovers(out), std::vector<std::string>{});
   auto after = Snapshot(src);
   for (auto it = after.begin(); it != after.end();) it = it->first.rfind("out/", 0) == 0 ? after.erase(it) : ++it;
   EXPECT_EQ(after, before) << "the source folder was written";

@@ -14,24 +14,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "SampleCity.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kCity = std::string(KMZTILE_SOURCE_DIR) + "/samples/city";
-
-void CopyModels(const std::string& to, int models) {
-  fs::create_directories(to);
-  fs::copy_file(kCity + "/doc.kml", to + "/doc.kml");
-  char name[16];
-  for (int i = 1; i <= models; ++i) {
-    std::snprintf(name, sizeof name, "%04d", i);
-    for (const char* ext : {".dae", ".txt"}) fs::copy_file(kCity + "/" + name + ext, to + "/" + name + ext);
-    fs::copy(kCity + "/" + name, to + "/" + name, fs::copy_options::recursive);
-  }
-}
+const std::string& kCity = kmztest::kSampleCity;
 
 bool Mentions(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
@@ -52,7 +42,7 @@ class HostileSource : public kmztest::TempDirTest {
 // build into the source's parent deleted the source.
 TEST_F(HostileSource, OutputFoldersThatHoldTheSourceAreRefusedUntouched) {
   const std::string src = Path("city/src");
-  CopyModels(src, 1);
+  kmztest::CopySmallCity(src, 1);
   for (const std::string& out : {Path("city"), src, src + "/../..", Path("city/src/.")}) {
     const auto run = Build(src, out);
     EXPECT_EQ(run.exitCode, 2) << out << run.err;
@@ -68,7 +58,7 @@ TEST_F(HostileSource, OutputFoldersThatHoldTheSourceAreRefusedUntouched) {
 // no tile).
 TEST_F(HostileSource, CheckErrorsStopTheBuildEachNamed) {
   const std::string src = Path("src");
-  CopyModels(src, 3);
+  kmztest::CopySmallCity(src, 3);
   fs::remove(src + "/0001.txt");
   kmztest::WriteFile(src + "/0002.dae", "this is not COLLADA");
   std::string doc = kmztest::ReadFile(src + "/doc.kml");
@@ -89,7 +79,7 @@ TEST_F(HostileSource, CheckErrorsStopTheBuildEachNamed) {
 // exits 1; --json output stays pure JSON.
 TEST_F(HostileSource, HostileNamesAndLinksAreLeftOutAndReported) {
   const std::string src = Path("src");
-  CopyModels(src, 3);
+  kmztest::CopySmallCity(src, 3);
   kmztest::WriteFile(Path("victim/precious.kmz"), "precious");
   kmztest::WriteFile(Path("secret/passwd.jpg"), "secret bytes");
   kmztest::WriteFile(src + "/..\\..\\victim\\precious.dae", "");

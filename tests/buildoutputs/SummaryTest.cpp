@@ -56,7 +56,27 @@ TEST(Summary, JsonCarriesTheSameFigures) {
   EXPECT_EQ(j["bytes"], 25350u);
   EXPECT_DOUBLE_EQ(j["models_per_second"].get<double>(), 3.5);
   ASSERT_EQ(j["levels"].size(), 3u);
-  EXPECT_EQ(j["levels"][2], (nlohmann::json{{"level", 18}, {"tiles", 4}, {"empty_tiles", 1}, {"models", 7}, {"bytes", 4850}}));
+  // Level 18 holds tiles of 650, 700, 1400 and 2100 bytes: the median is the lower middle one.
+  EXPECT_EQ(j["levels"][2], (nlohmann::json{{"level", 18}, {"tiles", 4}, {"empty_tiles", 1}, {"models", 7}, {"bytes", 4850},
+                                            {"bytes_min", 650}, {"bytes_median", 700}, {"bytes_max", 2100}}));
+  // The largest tiles, largest first, with their paths; fewer than ten here, so all of them.
+  ASSERT_EQ(j["largest"].size(), 9u);
+  EXPECT_EQ(j["largest"][0], (nlohmann::json{{"path", "tiles/15/4559/26978.kmz"}, {"bytes", 9000}, {"models", 5}}));
+  for (size_t i = 1; i < j["largest"].size(); ++i)
+    EXPECT_GE(j["largest"][i - 1]["bytes"].get<long>(), j["largest"][i]["bytes"].get<long>());
+}
+
+TEST(Summary, TenLargestOfManyTiles) {
+  std::vector<kmztool::build::TileRecord> tiles;
+  for (long i = 0; i < 100; ++i) tiles.push_back(buildtest::Tile(18, 36000 + i, 215000, 1, static_cast<std::uint64_t>((i * 37) % 100)));
+  const BuildSummary s = Summarize(tiles, 100, 1.0);
+  ASSERT_EQ(s.largest.size(), 10u);
+  for (size_t i = 0; i < 10; ++i) EXPECT_EQ(s.largest[i].bytes, 99u - i);
+  EXPECT_EQ(s.levels[0].minBytes, 0u);
+  EXPECT_EQ(s.levels[0].medianBytes, 49u);
+  EXPECT_EQ(s.levels[0].maxBytes, 99u);
+  EXPECT_NE(FormatSummaryTable(s).find("largest tiles:\n        99 B      1 models  tiles/18/36027/215000.kmz\n"), std::string::npos)
+      << FormatSummaryTable(s);
 }
 
 TEST(Summary, ByteUnits) {
@@ -100,6 +120,22 @@ TEST(Progress, RedrawsAtMostTenTimesASecondAndAlwaysAtTheEnd) {
   line.Finish();
   // The line is blanked out and the cursor back at its start.
   EXPECT_EQ(out.str().back(), '\r');
+}
+
+TEST(Progress, JsonLinesOncePerSecondAndAtTheEnd) {
+  std::ostringstream out;
+  double now = 0;
+  ProgressLine line(out, true, 4, [&now] { return now; });
+  line.SetStyle(ProgressLine::Style::Json);
+  now = 0.5, line.Advance();  // the first line
+  now = 0.9, line.Advance();  // within the second: nothing
+  now = 2.0, line.Advance();
+  now = 2.1, line.Advance();  // the last tile: always
+  line.Finish();
+  EXPECT_EQ(out.str(),
+            "{\"done\": 1, \"total\": 4, \"tiles_per_second\": 2.00, \"seconds_left\": 1.5}\n"
+            "{\"done\": 3, \"total\": 4, \"tiles_per_second\": 1.50, \"seconds_left\": 0.7}\n"
+            "{\"done\": 4, \"total\": 4, \"tiles_per_second\": 1.90, \"seconds_left\": 0.0}\n");
 }
 
 }  // namespace

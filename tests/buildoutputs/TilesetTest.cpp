@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "TileSamples.h"
 #include "build/Shard.h"
@@ -111,4 +112,42 @@ TEST(Tileset, MergeAcceptsRepeatsButRefusesDisagreement) {
   EXPECT_NE(error.find("tiles/16/9118/53957.kmz"), std::string::npos) << error;
 }
 
+
+// A country's tileset is split into at most 256 parts; together they list
+// every tile once, each part lies inside its area, and the index keeps the
+// totals of all tiles.
+TEST(Tileset, LargeBuildsAreSplitIntoPartsThatListEveryTileOnce) {
+  kmztool::build::Tileset all;
+  for (long level = 15; level <= 18; ++level) {
+    const int shift = static_cast<int>(18 - level);
+    for (long r = 36000 >> shift; r <= (36000 + 199) >> shift; ++r)
+      for (long c = 215000 >> shift; c <= (215000 + 299) >> shift; ++c) all.tiles.push_back(buildtest::Tile(level, r, c, 1, 100));
+  }
+  const auto small = kmztool::build::TilesetFiles(all, all.tiles.size());
+  ASSERT_EQ(small.size(), 1u);
+  const auto files = kmztool::build::TilesetFiles(all, 1000);
+  ASSERT_GT(files.size(), 2u);
+  ASSERT_EQ(files.front().first, "tileset.json");
+  const nlohmann::json index = nlohmann::json::parse(files.front().second);
+  EXPECT_LE(index["parts"].size(), 256u);
+  EXPECT_EQ(index["parts"].size(), files.size() - 1);
+  long totalTiles = 0;
+  for (const auto& level : index["levels"]) totalTiles += level["tiles"].get<long>();
+  EXPECT_EQ(totalTiles, static_cast<long>(all.tiles.size()));
+  std::set<kmztool::build::TileKey> seen;
+  for (size_t i = 1; i < files.size(); ++i) {
+    kmztool::build::Tileset part;
+    std::string error;
+    ASSERT_TRUE(kmztool::build::ParseTileset(files[i].second, part, error)) << error;
+    const nlohmann::json& area = index["parts"][i - 1]["area"];
+    EXPECT_EQ(index["parts"][i - 1]["path"], files[i].first);
+    for (const auto& t : part.tiles) {
+      EXPECT_TRUE(seen.insert(t.key).second) << "listed twice";
+      const int shift = static_cast<int>(t.key.level - area["level"].get<long>());
+      EXPECT_EQ(t.key.row >> shift, area["row"].get<long>());
+      EXPECT_EQ(t.key.column >> shift, area["column"].get<long>());
+    }
+  }
+  EXPECT_EQ(seen.size(), all.tiles.size());
+}
 }  // namespace

@@ -62,7 +62,9 @@ TEST(ColladaImageUris, RealModels) {
             std::vector<std::string>{"./duckCM.png"});
   EXPECT_EQ(Uris(kmztest::ReadFile(kmztest::RealData("collada/imageindifdir1/imageindifdir1.dae"))),
             (std::vector<std::string>{"Textures/tex1/collada.png", "Textures/tex2/logo/checkerboard.png"}));
-  EXPECT_EQ(Uris(kmztest::ReadFile(kmztest::RealData("collada/house_sketchup/models/House.dae"))).size(), 12u);
+  const auto macky = Uris(kmztest::ReadFile(kmztest::RealData("collada/cu_macky/files/CU Macky.dae")));
+  ASSERT_EQ(macky.size(), 20u) << "surface init_from ids are not images";
+  EXPECT_EQ(macky.front(), "../files/CU-Macky-4sideturretnoCulling.jpg");
   EXPECT_TRUE(Uris(kmztest::ReadFile(kmztest::RealData("collada/stress_untextured/multiModel_01_stressTest_00.dae")))
                   .empty());
 }

@@ -99,10 +99,16 @@ TEST_F(SourceCheck, RealCollada) {
   CopyReal("collada/imageindifdir1/Textures/tex2/logo/checkerboard.png", "Textures/tex2/logo/checkerboard.png");
   CopyReal("collada/mixed_case/mixed_case.dae", "4.dae");
   CopyReal("collada/mixed_case/PASSIMAGE_mixed.PnG", "PASSIMAGE_mixed.PnG");
-  CopyReal("collada/house_sketchup/models/House.dae", "5.dae");
-  for (int i = 0; i <= 10; ++i)
-    CopyReal("collada/house_sketchup/images/texture" + std::to_string(i) + ".jpg",
-             "../images/texture" + std::to_string(i) + ".jpg");
+  // A SketchUp export, its 20 textures in a sibling folder (../files/X.jpg),
+  // one of them referenced by a second image element as well.
+  CopyReal("collada/cu_macky/files/CU Macky.dae", "5.dae");
+  for (const auto& e : fs::directory_iterator(kmztest::RealData("collada/cu_macky/files")))
+    if (e.path().extension() == ".jpg") CopyReal("collada/cu_macky/files/" + e.path().filename().string(),
+                                                 "../files/" + e.path().filename().string());
+  std::string macky = kmztest::ReadFile(src_ + "/5.dae");
+  macky.insert(macky.find("<library_images>") + 16,
+               "<image id=\"again\"><init_from>../files/roofnoCulling.jpg</init_from></image>");
+  kmztest::WriteFile(src_ + "/5.dae", macky);
   for (const char* n : {"1", "2", "3", "4", "5"}) Location(n, "116.5\n39.9\n");
 
   const SourceCheckReport r = CheckSourceFolder(src_);
@@ -110,13 +116,13 @@ TEST_F(SourceCheck, RealCollada) {
   EXPECT_EQ(r.models[0].textures.at(0).path, src_ + "/With Spaces/Pass Image.png");
   EXPECT_EQ(r.models[1].textures.at(0).path, src_ + "/With Spaces/PassImage.png");
   EXPECT_EQ(r.models[2].textures.size(), 2u);
-  EXPECT_EQ(r.models[4].textures.size(), 11u) << "one texture is referenced twice";
+  EXPECT_EQ(r.models[4].textures.size(), 20u) << "one texture is referenced twice";
   for (const auto& m : r.models)
     for (const auto& t : m.textures) EXPECT_TRUE(t.exists) << m.modelFile << " " << t.uri;
   EXPECT_FALSE(r.HasErrors()) << Dump(r);
   EXPECT_TRUE(Has(r, ProblemSeverity::kWarning, "3.dae", "outside the texture folder")) << Dump(r);
-  EXPECT_TRUE(Has(r, ProblemSeverity::kWarning, "5.dae", "/images/texture10.jpg) lies outside"));
-  EXPECT_EQ(r.problems.size(), 4u + 1u + 11u) << Dump(r);
+  EXPECT_TRUE(Has(r, ProblemSeverity::kWarning, "5.dae", "/files/roofnoCulling.jpg) lies outside"));
+  EXPECT_EQ(r.problems.size(), 4u + 1u + 20u) << Dump(r);
 
   // In its texture folder, and referenced from there, the mixed-case
   // extension is packed but will not stay a PNG in the tiles.

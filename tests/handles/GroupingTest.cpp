@@ -74,14 +74,15 @@ TEST(TextureGrouping, DocumentRootAndUnparsableKmlPlaceNothingButStillOpen) {
   EXPECT_EQ(junk.textures.size(), 1u);
 }
 
-// Real archives: their textures mostly follow the model file, so the grouping
-// (made for tile archives, which store textures first) shows what it takes.
+// Real archives (and one laid out like a SketchUp export): their textures
+// mostly follow the model file, so the grouping (made for tile archives, which
+// store textures first) shows what it takes.
 TEST(TextureGroupingRealData, PublishedModelArchives) {
-  LazyArchive house(kmztest::RealData("kmz/model/House.kmz"));
+  LazyArchive house(kmztest::FolderModelKmz());
   ASSERT_TRUE(house.opened);
-  EXPECT_EQ(house.textures, (Textures{{"models/House.dae", {}}}));
+  EXPECT_EQ(house.textures, (Textures{{"models/Macky.dae", {}}}));
   ASSERT_EQ(house.locations.size(), 1u) << "the camera placemark in the nested Folder is not entered";
-  EXPECT_NEAR(house.locations["models/House.dae"].Lon, 16.876555823801, 1e-12);
+  EXPECT_NEAR(house.locations["models/Macky.dae"].Lon, kmztest::kFolderModelLon, 1e-12);
 
   LazyArchive macky(kmztest::RealData("kmz/model/MackyBldg.kmz"));
   ASSERT_TRUE(macky.opened);

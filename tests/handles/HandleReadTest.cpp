@@ -88,19 +88,20 @@ TEST(ReadTextureToList, StopsAtTheFirstUnreadableEntry) {
   EXPECT_EQ(contents, std::vector<std::string>{"AAAA"});
 }
 
-// Every entry of every real archive reads lazily exactly as ReadKmzToList
-// reads it, and the positions agree. (minlodpixels holds zero-length files:
-// both readers fail on the first of them.)
+// Every entry of every real archive (and of one laid out like a SketchUp
+// export) reads lazily exactly as ReadKmzToList reads it, and the positions
+// agree. (minlodpixels holds zero-length files: both readers fail on the
+// first of them.)
 TEST(HandleReadRealData, LazyReadsMatchTheWholeArchiveRead) {
-  const char* archives[] = {
-      "kmz/model/House.kmz",         "kmz/model/MackyBldg.kmz",          "kmz/model/SharedTextures.kmz",
-      "kmz/model/model-macky.kmz",   "kmz/structure/nokml.kmz",          "kmz/structure/weather-jpgs.kmz",
-      "kmz/structure/minlodpixels.kmz", "kmz/structure/multikml-doc.kmz", "kmz/structure/zermatt-photo-bad.kmz",
-      "kmz/structure/rumsey-lc01.kmz", "kmz/structure/networkLink-regions.kmz",
-  };
-  for (const char* relative : archives) {
-    SCOPED_TRACE(relative);
-    const std::string path = kmztest::RealData(relative);
+  std::vector<std::pair<std::string, std::string>> archives = {{"folder model", kmztest::FolderModelKmz()}};
+  for (const char* relative : {
+           "kmz/model/MackyBldg.kmz", "kmz/model/SharedTextures.kmz", "kmz/model/model-macky.kmz",
+           "kmz/structure/nokml.kmz", "kmz/structure/weather-jpgs.kmz", "kmz/structure/minlodpixels.kmz",
+           "kmz/structure/multikml-doc.kmz", "kmz/structure/zermatt-photo-bad.kmz",
+           "kmz/structure/rumsey-lc01.kmz", "kmz/structure/networkLink-regions.kmz"})
+    archives.emplace_back(relative, kmztest::RealData(relative));
+  for (const auto& [label, path] : archives) {
+    SCOPED_TRACE(label);
     std::vector<std::string> names, contents;
     std::map<std::string, LonLatID> eagerLocations;
     const bool eager = CBaseParser::ReadKmzToList(path, names, contents, eagerLocations);

@@ -68,7 +68,7 @@ class FaultInjection : public kmztest::TempDirTest {
     pristine_ = Path("pristine");
     kmztest::WriteFile(pristine_ + "/doc.kml", CityTemplate());
     placementtest::AddModel(pristine_, "duck", placementtest::Duck(), "116.40\n39.90\n");
-    placementtest::AddModel(pristine_, "house", placementtest::House(), "116.41\n39.91\n");
+    placementtest::AddModel(pristine_, "house", placementtest::TexturedMacky(), "116.41\n39.91\n");
     source_ = Snapshot(pristine_);
   }
   void TearDown() override {
@@ -186,9 +186,9 @@ TEST_F(FaultInjection, EveryFailingOperationOfACityBuildIsReportedAndHarmless) {
 }
 
 TEST_F(FaultInjection, EveryFailingOperationOfALocationUpdateKeepsThePackage) {
-  const std::string original = kmztest::ReadFile(kmztest::RealData("kmz/model/House.kmz"));
+  const std::string original = kmztest::FolderModelKmz();
   const std::string folder = Path("pkg");
-  const std::string path = folder + "/House.kmz";
+  const std::string path = folder + "/Macky.kmz";
   long tried = 0;
   for (FileOp op : kOps) {
     for (long k = 1; k <= kMaxOperations; ++k) {

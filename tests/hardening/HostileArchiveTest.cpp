@@ -79,7 +79,7 @@ rlim_t AddressSpaceInUse() {
 }  // namespace
 
 TEST_F(HostileArchive, TruncatedArchivesAreRefusedAtEveryLength) {
-  const std::string good = kmztest::ReadFile(kmztest::RealData("kmz/model/House.kmz"));
+  const std::string good = kmztest::FolderModelKmz();
   ASSERT_TRUE(ReadBoth(good).list);
   // Every cut in the last 64 bytes (end record and directory) and 64 cuts spread over the body.
   std::vector<size_t> cuts;

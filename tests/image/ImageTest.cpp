@@ -101,11 +101,7 @@ TEST(Image, TruncatedAndFlippedBytesNeverCrash) {
                            "tiff/libtiff_quad-tile.jpg.tiff", "tiff/libtiff_palette-1c-8b.tiff"}) {
     const std::string bytes = Real(file);
     for (size_t cut : {size_t{9}, size_t{40}, size_t{200}, bytes.size() / 2, bytes.size() - 20}) {
-      const Image image = Decode(bytes.substr(0, cut), 0);
-      // A TIFF's directory may sit before its pixels; JPEG and PNG lose pixels.
-      if (std::strstr(file, "tiff") == nullptr) {
-        EXPECT_FALSE(image.IsValid()) << file << " cut at " << cut;
-      }
+      EXPECT_FALSE(Decode(bytes.substr(0, cut), 0).IsValid()) << file << " cut at " << cut;
     }
     for (size_t at = 0; at < bytes.size(); at += bytes.size() / 37 + 1) {
       std::string damaged = bytes;
@@ -128,7 +124,8 @@ TEST(Image, NearestPixelResampling) {
   std::string out;
   ASSERT_TRUE(image.Encode(out, 4));
   detail::Raster back;
-  ASSERT_TRUE(detail::DecodePng(reinterpret_cast<const unsigned char*>(out.data()), out.size(), back));
+  ASSERT_EQ(detail::DecodeStatus::kOk,
+            detail::DecodePng(reinterpret_cast<const unsigned char*>(out.data()), out.size(), back));
   // Each target pixel takes the source pixel under its centre (x 1 and 3 of row 1).
   EXPECT_EQ((std::vector<std::uint8_t>{11, 13}), back.pixels);
 
@@ -186,8 +183,10 @@ TEST(Image, EncodesEveryFormatAndReadsItBack) {
   ASSERT_TRUE(image.Encode(png, 4));
   ASSERT_TRUE(image.Encode(tiff, 6));
   detail::Raster a, b;
-  ASSERT_TRUE(detail::DecodePng(reinterpret_cast<const unsigned char*>(png.data()), png.size(), a));
-  ASSERT_TRUE(detail::DecodeTiff(reinterpret_cast<const unsigned char*>(tiff.data()), tiff.size(), b));
+  ASSERT_EQ(detail::DecodeStatus::kOk,
+            detail::DecodePng(reinterpret_cast<const unsigned char*>(png.data()), png.size(), a));
+  ASSERT_EQ(detail::DecodeStatus::kOk,
+            detail::DecodeTiff(reinterpret_cast<const unsigned char*>(tiff.data()), tiff.size(), b));
   EXPECT_EQ(a.pixels, b.pixels);
 }
 

@@ -24,10 +24,10 @@ class CommandTest : public ImportTest {
 
 TEST_F(CommandTest, ImportReportsTheLevelFoldersAndTheExtentThenCleanClearsThem) {
   if (!std::getenv("KMZTILE_CLI")) GTEST_SKIP() << "KMZTILE_CLI not set";
-  AddRealPackage("House.kmz", "House.kmz");
+  AddFolderModelPackage("Macky.kmz");
   AddRealPackage("SharedTextures.kmz", "SharedTextures.kmz");
   kmztest::WriteFile(Work("scope.txt"), "116.300000 \r\n39.900000 \r\n116.500000 \r\n40.100000 \r\n");
-  kmztest::WriteFile(Work("c.txt"), "2\r\nHouse.kmz\r\n16.8\r\n50.4\r\nSharedTextures.kmz\r\n-122.1\r\n37.4\r\n");
+  kmztest::WriteFile(Work("c.txt"), "2\r\nMacky.kmz\r\n16.8\r\n50.4\r\nSharedTextures.kmz\r\n-122.1\r\n37.4\r\n");
 
   ASSERT_EQ(Run("import " + Work() + " --coords " + Work("c.txt") + " --json"), 0) << err_;
   const auto json = nlohmann::json::parse(out_);
@@ -45,7 +45,7 @@ TEST_F(CommandTest, ImportReportsTheLevelFoldersAndTheExtentThenCleanClearsThem)
 
   EXPECT_EQ(Run("clean " + Work()), 0) << err_;
   for (int n = 1; n <= 4; ++n) EXPECT_FALSE(fs::exists(Level(n))) << n;
-  EXPECT_TRUE(fs::exists(Work("House.kmz")));
+  EXPECT_TRUE(fs::exists(Work("Macky.kmz")));
   EXPECT_EQ(Run("clean " + Work()), 1);  // nothing left to clean
   EXPECT_NE(err_.find("level folder"), std::string::npos) << err_;
 }

@@ -17,7 +17,7 @@ std::vector<kmztest::ZipItem> SmallPackage(const std::string& tag) {
 }
 
 TEST_F(ImportTest, RealPackagesArriveByteIdenticalInEveryLevelFolder) {
-  AddRealPackage("House.kmz", "House.kmz");
+  AddFolderModelPackage("Macky.kmz");
   AddRealPackage("MackyBldg.kmz", "MackyBldg.kmz");
   AddRealPackage("SharedTextures.kmz", "SharedTextures.kmz");
   AddRealPackage("model-macky.kmz", "model-macky.kmz");
@@ -31,7 +31,7 @@ TEST_F(ImportTest, RealPackagesArriveByteIdenticalInEveryLevelFolder) {
     const char* dae;
   };
   const Expect expected[] = {
-      {"House", "doc.kml", "models/House.dae"},
+      {"Macky", "doc.kml", "models/Macky.dae"},
       {"MackyBldg", "doc.kml", "files/CU Macky.dae"},
       {"SharedTextures", "Models.Shared_Textures.kml", "models/bldg.dae"},  // first of two models
       {"model-macky", "doc.kml", "geometry/CU-Macky.dae"},

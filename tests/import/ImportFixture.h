@@ -37,6 +37,8 @@ class ImportTest : public kmztest::TempDirTest {
   void AddPackage(const std::string& name, const std::vector<kmztest::ZipItem>& items) {
     kmztest::WriteFile(Work(name), kmztest::MakeZip(items));
   }
+  /** The package of kmztest::FolderModelKmz() as @p name. */
+  void AddFolderModelPackage(const std::string& name) { kmztest::WriteFile(Work(name), kmztest::FolderModelKmz()); }
   void AddRealPackage(const std::string& real, const std::string& name) {
     fs::copy_file(kmztest::RealData("kmz/model/" + real), Work(name));
   }

@@ -160,12 +160,12 @@ TEST_F(LocationListTest, LevelsWithoutASingleDigitFolderWriteNothing) {
 }
 
 TEST_F(LocationListTest, RealPackageWithItsModelAsSecondFeatureGivesAnEmptyList) {
-  AddRealPackage("House.kmz", "House.kmz");
-  ASSERT_TRUE(Access::GetKmlFromKmz(parser_, Package("House.kmz")));
-  EXPECT_TRUE(Access::CreateLocationTxt(parser_, 18, "House"));
-  // House's model placemark is the second feature of its root Folder, one
-  // of the two features the list never looks at.
-  EXPECT_EQ(ReadFile(Level(1, "House.txt")), "");
+  AddFolderModelPackage("Macky.kmz");
+  ASSERT_TRUE(Access::GetKmlFromKmz(parser_, Package("Macky.kmz")));
+  EXPECT_TRUE(Access::CreateLocationTxt(parser_, 18, "Macky"));
+  // The model placemark is the second feature of the root Folder, one of the
+  // two features the list never looks at.
+  EXPECT_EQ(ReadFile(Level(1, "Macky.txt")), "");
 }
 
 }  // namespace

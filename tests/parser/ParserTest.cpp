@@ -10,25 +10,10 @@ class CBaseParserTestAccess {
   static const std::string& Work(const CBaseParser& p) { return p.m_workFolder; }
   static const std::string& Scope(const CBaseParser& p) { return p.m_scopeFile; }
   static const std::string& Coords(const CBaseParser& p) { return p.m_coordsFile; }
-  static int MaxLevel(const CBaseParser& p) { return p.m_maxLevel; }
-  static int Folders(const CBaseParser& p) { return p.m_levelFolderCount; }
-  static int Base(const CBaseParser& p) { return p.m_textureBase; }
   static const wchar_t* CrsText(const CBaseParser& p) { return p.m_coordSysText; }
   static void SetCrsText(CBaseParser& p, const wchar_t* t) { p.m_coordSysText = t; }
 };
 using Access = CBaseParserTestAccess;
-
-TEST(Parser, NewObjectHasTheDocumentedDefaults) {
-  CBaseParser p;
-  EXPECT_EQ(Access::MaxLevel(p), 18);
-  EXPECT_EQ(Access::Folders(p), 4);
-  EXPECT_EQ(Access::Base(p), 2);
-  EXPECT_EQ(p.GetLastTileModelCount(), 0);
-  EXPECT_EQ(Access::Work(p), "folder");
-  EXPECT_EQ(Access::Scope(p), "range");
-  EXPECT_EQ(Access::Coords(p), "coords");
-  EXPECT_STREQ(Access::CrsText(p), L"");
-}
 
 TEST(Parser, SetRequireFileAppendsExactlyOneBackslash) {
   CBaseParser p;

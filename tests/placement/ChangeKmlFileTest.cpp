@@ -85,7 +85,7 @@ TEST_F(ChangeKmlFile, PacksTexturesModelAndDocumentAtTheNewPosition) {
 TEST_F(ChangeKmlFile, RewritesAccumulateAndTakeSeveralPatternsInTurn) {
   kmztest::WriteFile(F_ + "/doc.kml", TemplateKml({"a", "b"}));
   AddModel(F_, "duck", Duck(), "");
-  AddModel(F_, "house", House(), "");
+  AddModel(F_, "house", TexturedMacky(), "");
   AddModel(F_, "macky", Macky(), "");
   ASSERT_TRUE(Change("duck", "duck.dae", 1, 1));
   ASSERT_TRUE(Change("house", "house.dae", 2, 2));
@@ -110,12 +110,12 @@ TEST_F(ChangeKmlFile, RewritesAccumulateAndTakeSeveralPatternsInTurn) {
 }
 
 TEST_F(ChangeKmlFile, UpperCaseModelFileLinksAsListedAndPacksUnderTheLowerCaseEntry) {
-  AddModel(F_, "house", House(), "", true, ".DAE");
+  AddModel(F_, "house", TexturedMacky(), "", true, ".DAE");
   ASSERT_TRUE(Change("house", "house.DAE", 10, 20));
   std::vector<std::string> names, contents;
   ASSERT_TRUE(Read(F_ + "/middle/house.kmz", names, contents));
   EXPECT_EQ(names[3], "models/house.dae");
-  EXPECT_EQ(contents[3], kmztest::ReadFile(kmztest::RealData(House().dae)));
+  EXPECT_EQ(contents[3], kmztest::ReadFile(kmztest::RealData(TexturedMacky().dae)));
   EXPECT_EQ(LastModel(RootFolder(contents[4]))->get_link()->get_href(), "models/house.DAE");
 }
 

@@ -51,7 +51,7 @@ TEST_F(GenNeededFile, OneModelAtLonLatWritesTheDocumentedFiles) {
 
 TEST_F(GenNeededFile, GridCoordinatesAreConvertedOnlyForGaussKruger) {
   AddModel(F_, "duck", Duck(), "39443000\r\n4418000\r\n");
-  AddModel(F_, "house", House(), "116.4\n39.95\n");
+  AddModel(F_, "house", TexturedMacky(), "116.4\n39.95\n");
   ASSERT_TRUE(Run(L"EPSG:4527"));
   double lon = 0, lat = 0;
   PackagePosition(F_ + "/middle/duck.kmz", lon, lat);
@@ -83,7 +83,7 @@ TEST_F(GenNeededFile, ModelsWithoutAUsablePositionAreLeftOutConsistently) {
   AddModel(F_, "b_noprefix", Duck(), "443000\n4418000\n");  // easting without its zone: PROJ fails
   AddModel(F_, "c_huge", Duck(), "1e300\n5\n");              // "%f " would not fit its buffer
   AddModel(F_, "d_nan", Duck(), "nan\n5\n");
-  AddModel(F_, "e_ok", House(), "116.2\n39.2\n");
+  AddModel(F_, "e_ok", TexturedMacky(), "116.2\n39.2\n");
   ASSERT_TRUE(Run(L"EPSG:4527"));
   EXPECT_EQ(kmztest::ReadFile(F_ + "/middle/coords.txt"),
             "2\r\na_ok.kmz\r\n116.100000 \r\n39.100000 \r\ne_ok.kmz\r\n116.200000 \r\n39.200000 \r\n");
@@ -94,7 +94,7 @@ TEST_F(GenNeededFile, ModelsWithoutAUsablePositionAreLeftOutConsistently) {
 }
 
 TEST_F(GenNeededFile, UpperCaseModelFileAndMissingLocationText) {
-  AddModel(F_, "house", House(), "", true, ".DAE");
+  AddModel(F_, "house", TexturedMacky(), "", true, ".DAE");
   ASSERT_TRUE(Run());
   EXPECT_EQ(kmztest::ReadFile(F_ + "/middle/coords.txt"), "1\r\nhouse.kmz\r\n0.000000 \r\n0.000000 \r\n");
   EXPECT_TRUE(kmztest::Exists(F_ + "/middle/house.kmz"));

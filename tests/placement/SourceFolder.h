@@ -31,10 +31,11 @@ struct RealModel {
   std::vector<std::string> textures;
 };
 inline RealModel Duck() { return {"collada/duck/duck_triangles.dae", {"collada/duck/duckCM.png"}}; }
-inline RealModel House() {
-  return {"collada/house_sketchup/models/House.dae",
-          {"collada/house_sketchup/images/texture0.jpg", "collada/house_sketchup/images/texture1.jpg",
-           "collada/house_sketchup/images/texture10.jpg"}};
+/** The SketchUp model with three of its textures. */
+inline RealModel TexturedMacky() {
+  return {"collada/cu_macky/files/CU Macky.dae",
+          {"collada/cu_macky/files/CU-Macky-BrickwallnoCulling.jpg", "collada/cu_macky/files/CU-Macky-EastnoCulling.jpg",
+           "collada/cu_macky/files/roofnoCulling.jpg"}};
 }
 inline RealModel Macky() {
   return {"collada/cu_macky/files/CU Macky.dae", {"collada/cu_macky/files/CU-Macky---Center-StairsnoCulling.jpg"}};

@@ -19,7 +19,7 @@ class UpdateLocation : public kmztest::TempDirTest {
   void SetUp() override {
     TempDirTest::SetUp();
     path_ = Path("house.kmz");
-    original_ = kmztest::ReadFile(kmztest::RealData("kmz/model/House.kmz"));
+    original_ = kmztest::FolderModelKmz();
     kmztest::WriteFile(path_, original_);
   }
   void TearDown() override {
@@ -70,10 +70,10 @@ TEST_F(UpdateLocation, MovesARealPackageKeepingEveryOtherEntry) {
   EXPECT_DOUBLE_EQ(m->get_location()->get_longitude(), 116.25);
   EXPECT_DOUBLE_EQ(m->get_location()->get_latitude(), 39.75);
   EXPECT_DOUBLE_EQ(m->get_location()->get_altitude(), 0);
-  EXPECT_DOUBLE_EQ(m->get_orientation()->get_heading(), 1.447217150129);
+  EXPECT_DOUBLE_EQ(m->get_orientation()->get_heading(), kmztest::kFolderModelHeading);
   EXPECT_DOUBLE_EQ(m->get_scale()->get_y(), 1);
-  EXPECT_EQ(m->get_link()->get_href(), "models/House.dae");
-  ASSERT_EQ(locations.count("models/House.dae"), 1u);
+  EXPECT_EQ(m->get_link()->get_href(), "models/Macky.dae");
+  ASSERT_EQ(locations.count("models/Macky.dae"), 1u);
 }
 
 TEST_F(UpdateLocation, RangeLimitsAreInclusiveAndNaNOrInfinityIsRejected) {

@@ -5,6 +5,7 @@
 #include <minizip/zip.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -69,6 +70,41 @@ std::string MakeZip(const std::vector<ZipItem>& items) {
   std::string bytes = ReadFile(name);
   std::remove(name);
   return bytes;
+}
+
+std::string FolderModelKmz() {
+  std::ostringstream kml;
+  kml.precision(15);
+  kml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
+         "<Folder><name>Macky</name>\n"
+         "<Folder><name>Tour</name><Placemark><name>Camera</name><LookAt><longitude>"
+      << kFolderModelLon << "</longitude><latitude>" << kFolderModelLat
+      << "</latitude><range>127</range></LookAt></Placemark></Folder>\n"
+         "<Placemark><name>Model</name><Model><altitudeMode>relativeToGround</altitudeMode>"
+         "<Location><longitude>"
+      << kFolderModelLon << "</longitude><latitude>" << kFolderModelLat
+      << "</latitude><altitude>0</altitude></Location>"
+         "<Orientation><heading>"
+      << kFolderModelHeading << "</heading><tilt>0</tilt><roll>0</roll></Orientation>"
+         "<Scale><x>1</x><y>1</y><z>1</z></Scale><Link><href>models/Macky.dae</href></Link></Model></Placemark>\n"
+         "</Folder>\n</kml>\n";
+  const fs::path folder = RealData("collada/cu_macky/files");
+  std::vector<std::string> textures;
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().extension() == ".jpg") textures.push_back(e.path().filename().string());
+  std::sort(textures.begin(), textures.end());
+  // The model's references move from its own folder to images/.
+  std::string dae = ReadFile((folder / "CU Macky.dae").string());
+  for (std::size_t at = dae.find("../files/"); at != std::string::npos; at = dae.find("../files/", at))
+    dae.replace(at, 9, "../images/");
+  std::vector<ZipItem> items = {{"doc.kml", kml.str()}, {"models/Macky.dae", dae}};
+  std::string list;
+  for (const std::string& t : textures) {
+    items.push_back({"images/" + t, ReadFile((folder / t).string())});
+    list += "<../images/" + t + "> <" + t + ">\n";
+  }
+  items.push_back({"textures.txt", list});
+  return MakeZip(items);
 }
 
 std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string& rootTag) {

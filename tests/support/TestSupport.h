@@ -12,7 +12,7 @@ class CBaseParser;
 
 namespace kmztest {
 
-/** Folder of the real, read-only sample data. */
+/** A file of the real public sample data in tests/data (read only). */
 std::string RealData(const std::string& relative);
 
 /** Whole file as bytes; fails the test when it cannot be read. */
@@ -41,6 +41,22 @@ struct ModelMark {
   double lat = 0;
 };
 std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string& rootTag = "Folder");
+
+/** Where FolderModelKmz() places its model. */
+constexpr double kFolderModelLon = -105.272774533734;
+constexpr double kFolderModelLat = 40.009993372683;
+constexpr double kFolderModelHeading = 27.703377340579;
+/**
+ * A model package laid out as SketchUp exports and the packaging step write
+ * it, built from the real files of collada/cu_macky: doc.kml, whose root
+ * Folder holds a "Tour" sub-folder with a camera placemark and then the model
+ * placemark "Model" (Location at kFolderModelLon/Lat, Orientation with
+ * kFolderModelHeading, Scale,
+ * Link models/Macky.dae); models/Macky.dae; its 20 JPEG textures in images/
+ * (the model's references are moved from ../files/ to ../images/NAME.jpg);
+ * last textures.txt.
+ */
+std::string FolderModelKmz();
 
 /** Result of running the kmztile command. */
 struct CliRun {

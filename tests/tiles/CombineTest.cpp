@@ -130,17 +130,17 @@ TEST_F(TileFolderTest, ShortHrefsTakeTheBaseNameAtTheEnd) {
   EXPECT_EQ("a.daeabc", ModelAt(ParseTileFolder(work_ + "1/t.kml"), 1)->get_link()->get_href());
 }
 
-TEST_F(TileFolderTest, CombinesTheRealHouseDocument) {
-  const std::string house = kmztest::ReadFile(kmztest::RealData("kmz/model/House.kmz"));
+TEST_F(TileFolderTest, CombinesASketchUpStyleDocument) {
+  const std::string package = kmztest::FolderModelKmz();
   std::vector<std::string> names, contents;
   std::map<std::string, LonLatID> locations;
-  ASSERT_TRUE(CBaseParser::ReadKmzToList(house, names, contents, locations));
-  kmztest::WriteFile(work_ + "House.kmz", house);
-  kmztest::WriteFile(work_ + "1/House.kml", contents[0]);
-  ASSERT_TRUE(CBaseParserTestAccess::CombineKml(parser_, 18, {"House.kmz"}, "t"));
+  ASSERT_TRUE(CBaseParser::ReadKmzToList(package, names, contents, locations));
+  kmztest::WriteFile(work_ + "Macky.kmz", package);
+  kmztest::WriteFile(work_ + "1/Macky.kml", contents[0]);
+  ASSERT_TRUE(CBaseParserTestAccess::CombineKml(parser_, 18, {"Macky.kmz"}, "t"));
   const kmldom::FolderPtr folder = ParseTileFolder(work_ + "1/t.kml");
   ASSERT_TRUE(folder);
-  EXPECT_EQ((std::vector<std::string>{"Tour", "House"}), FeatureNames(folder));
-  EXPECT_EQ("modelsHouse/House.dae", ModelAt(folder, 1)->get_link()->get_href());
-  EXPECT_NEAR(1.447217150129, ModelAt(folder, 1)->get_orientation()->get_heading(), 1e-12);
+  EXPECT_EQ((std::vector<std::string>{"Tour", "Macky"}), FeatureNames(folder));
+  EXPECT_EQ("modelsMacky/Macky.dae", ModelAt(folder, 1)->get_link()->get_href());
+  EXPECT_NEAR(kmztest::kFolderModelHeading, ModelAt(folder, 1)->get_orientation()->get_heading(), 1e-12);
 }

@@ -1,11 +1,13 @@
 // Tile index arithmetic, the geographic pyramid, and tile selection.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 #include "TileFixture.h"
 #include "platform/ComObject.h"
+#include "tiles/detail/TileOfPoint.h"
 
 using kmztest::CoordLine;
 using kmztest::TileFolderTest;
@@ -118,22 +120,28 @@ TEST(GeographicPyramid, BoundsValidityAndExtent) {
   EXPECT_DOUBLE_EQ(360, e - w);
 }
 
-TEST_F(TileFolderTest, SelectionKeepsPointsStrictlyInsideInFileOrder) {
+TEST_F(TileFolderTest, SelectionKeepsPointsOfTheTileInFileOrder) {
   IPyramidPtr pyramid = CreateGeographicPyramid();
   // Tile 2-0-3 spans 90..180 east, 0..90 north; 2-0-2 lies west of it.
+  // A tile owns its west and north edges, its neighbours the east and south ones.
   WriteCoords({{"b.kmz", 100, 40},
                {"edge.kmz", 90, 40},
                {"a.kmz", 120.5, 10},
                {"b.kmz", 100, 40},
                {"north.kmz", 100, 90},
+               {"east.kmz", 180, 30},
+               {"south.kmz", 100, 0},
                {"west.kmz", 45, 40}});
   std::vector<std::string> selected{"kept"};
   ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 2, 0, 3, &selected));
-  EXPECT_EQ((std::vector<std::string>{"kept", "b.kmz", "a.kmz", "b.kmz"}), selected);
+  EXPECT_EQ((std::vector<std::string>{"kept", "b.kmz", "edge.kmz", "a.kmz", "b.kmz", "north.kmz", "east.kmz"}),
+            selected);
 
-  std::vector<std::string> west;
+  std::vector<std::string> west, south;
   ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 2, 0, 2, &west));
-  EXPECT_EQ((std::vector<std::string>{"west.kmz"}), west);  // the edge point belongs to neither tile
+  EXPECT_EQ((std::vector<std::string>{"west.kmz"}), west);
+  ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 2, 1, 3, &south));
+  EXPECT_EQ((std::vector<std::string>{"south.kmz"}), south);
 }
 
 TEST_F(TileFolderTest, SelectionFailsWithoutBoundsOrInput) {
@@ -164,13 +172,15 @@ TEST_F(TileFolderTest, SelectionReadsOddCountsAndNumbersLikeTheRuntime) {
   EXPECT_EQ((std::vector<std::string>{"with space.kmz", "b.kmz"}), selected);
 
   // Fewer groups than the count: missing ones read as an empty name at (0, 0),
-  // which only the level-0 tile holds strictly inside.
+  // which lies in the tile east of the meridian and south of the equator.
   kmztest::WriteFile(coords_, "5\r\na.kmz\r\n10\r\n10\r\n");
-  std::vector<std::string> world, east;
+  std::vector<std::string> world, northEast, southEast;
   ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 0, 0, 0, &world));
   EXPECT_EQ((std::vector<std::string>{"a.kmz", ""}), world);
-  ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 1, 0, 1, &east));
-  EXPECT_EQ((std::vector<std::string>{"a.kmz"}), east);
+  ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 2, 0, 2, &northEast));
+  EXPECT_EQ((std::vector<std::string>{"a.kmz"}), northEast);
+  ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 2, 1, 2, &southEast));
+  EXPECT_EQ((std::vector<std::string>{""}), southEast);
 }
 
 TEST_F(TileFolderTest, KeptCoordinatesAreReadAgainWhenTheFileChanges) {
@@ -232,13 +242,61 @@ TEST_F(TileFolderTest, SelectionMatchesAScanOfEveryModel) {
         std::snprintf(lon, sizeof lon, "%f", l.lon);
         std::snprintf(lat, sizeof lat, "%f", l.lat);
         const double x = std::atof(lon), y = std::atof(lat);
-        if (w < x && x < e && s < y && y < n) expected.push_back(l.name);
+        if (w <= x && x < e && s < y && y <= n) expected.push_back(l.name);
       }
       ASSERT_TRUE(CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, 7, row, column, &selected));
       EXPECT_EQ(expected, selected) << row << " " << column;
       total += selected.size();
     }
   }
-  EXPECT_GT(total, 2000u);
-  EXPECT_LT(total, 3000u);  // edge points belong to no tile
+  EXPECT_EQ(total, lines.size());  // every point, edge points too, in exactly one tile
+}
+
+// Every point, random or exactly on a tile edge or corner or on the globe's
+// outer edge, is selected by exactly one of the tiles around it at levels 15
+// to 18, and that tile is the one TileOfPoint (the build's plan) names.
+TEST_F(TileFolderTest, EveryPointIsInExactlyOneTileAndThePlanAgrees) {
+  using kmztile::tiles::detail::GeographicTileSize;
+  using kmztile::tiles::detail::TileOfPoint;
+  std::vector<std::pair<double, double>> points = {{180, -90}, {-180, 90}, {180, 90}, {-180, -90}, {0, 0}, {180, 0}};
+  unsigned seed = 777;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  for (int i = 0; i < 300; ++i) {
+    // Random points near Beijing, and the same snapped onto edges and corners of some level's grid.
+    const double lon = 116.0 + (next() % 1000000) * 1e-6, lat = 39.5 + (next() % 1000000) * 1e-6;
+    points.push_back({lon, lat});
+    const double size = GeographicTileSize(15 + static_cast<long>(next() % 4));
+    const double edgeLon = -180.0 + std::floor((lon + 180.0) / size) * size;
+    const double edgeLat = 90.0 - std::floor((90.0 - lat) / size) * size;
+    points.push_back({edgeLon, lat});
+    points.push_back({lon, edgeLat});
+    points.push_back({edgeLon, edgeLat});
+  }
+  std::string text = std::to_string(points.size()) + "\n";
+  for (size_t i = 0; i < points.size(); ++i) {
+    char line[128];
+    std::snprintf(line, sizeof line, "p%zu\n%.17g\n%.17g\n", i, points[i].first, points[i].second);
+    text += line;
+  }
+  kmztest::WriteFile(coords_, text);
+  IPyramidPtr pyramid = CreateGeographicPyramid();
+  for (long level = 15; level <= 18; ++level) {
+    for (size_t i = 0; i < points.size(); ++i) {
+      const auto cell = TileOfPoint(points[i].first, points[i].second, GeographicTileSize(level));
+      ASSERT_TRUE(cell) << i;
+      const std::string name = "p" + std::to_string(i);
+      int holders = 0;
+      for (long dr = -1; dr <= 1; ++dr)
+        for (long dc = -1; dc <= 1; ++dc) {
+          std::vector<std::string> selected;
+          if (!CBaseParserTestAccess::SelectKml(parser_, coords_, pyramid, level, cell->row + dr, cell->column + dc,
+                                                &selected))
+            continue;  // beyond the pyramid
+          if (std::find(selected.begin(), selected.end(), name) == selected.end()) continue;
+          ++holders;
+          EXPECT_TRUE(dr == 0 && dc == 0) << name << " level " << level << " selected by a neighbour";
+        }
+      EXPECT_EQ(holders, 1) << name << " at " << points[i].first << ", " << points[i].second << " level " << level;
+    }
+  }
 }

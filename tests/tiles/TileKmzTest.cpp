@@ -258,23 +258,25 @@ TEST_F(TileFolderTest, CreateTileEmptyInvalidAndMissingInput) {
   EXPECT_EQ("untouched", kmz);
 }
 
-TEST_F(TileFolderTest, RealHousePackageBecomesATile) {
-  const std::string house = kmztest::ReadFile(kmztest::RealData("kmz/model/House.kmz"));
-  kmztest::WriteFile(work_ + "House.kmz", house);
+TEST_F(TileFolderTest, SketchUpStylePackageBecomesATile) {
+  const std::string package = kmztest::FolderModelKmz();
+  kmztest::WriteFile(work_ + "Macky.kmz", package);
   std::vector<std::string> names, contents;
   std::map<std::string, LonLatID> locations;
-  ASSERT_TRUE(CBaseParser::ReadKmzToList(house, names, contents, locations));
+  ASSERT_TRUE(CBaseParser::ReadKmzToList(package, names, contents, locations));
   for (int n = 1; n <= 4; ++n) {
-    kmztest::WriteFile(work_ + std::to_string(n) + "/House.kml", contents[0]);
-    kmztest::WriteFile(work_ + std::to_string(n) + "/House.dae", contents[1]);
+    kmztest::WriteFile(work_ + std::to_string(n) + "/Macky.kml", contents[0]);
+    kmztest::WriteFile(work_ + std::to_string(n) + "/Macky.dae", contents[1]);
   }
-  ASSERT_TRUE(CBaseParserTestAccess::CombineKml(parser_, 16, {"House.kmz"}, "t"));
-  ASSERT_TRUE(CBaseParserTestAccess::CreateNewKmz(parser_, 16, {"House.kmz"}, "t"));
+  ASSERT_TRUE(CBaseParserTestAccess::CombineKml(parser_, 16, {"Macky.kmz"}, "t"));
+  ASSERT_TRUE(CBaseParserTestAccess::CreateNewKmz(parser_, 16, {"Macky.kmz"}, "t"));
   const TileContents t = ReadTile(work_ + "3/t.kmz");
-  // doc.kml and textures.txt are left out; the eleven JPEGs are reduced by 8.
-  ASSERT_EQ(13u, t.names.size());
-  EXPECT_EQ("modelsHouse/House.dae", t.names[1]);
-  EXPECT_EQ((std::pair<long, long>{64, 64}), SizeOf(Content(t, "imagesHouse/texture1.jpg")));
-  EXPECT_EQ((std::pair<long, long>{32, 35}), SizeOf(Content(t, "imagesHouse/texture10.jpg")));
-  EXPECT_EQ(1u, t.locations.count("modelsHouse/House.dae"));
+  // doc.kml and textures.txt are left out; the twenty JPEGs are reduced by 8,
+  // sizes truncated (728x700 -> 91x87); one side under 8 pixels still keeps
+  // a texture (856x50 -> 107x6).
+  ASSERT_EQ(22u, t.names.size()) << testing::PrintToString(t.names);
+  EXPECT_EQ("modelsMacky/Macky.dae", t.names[1]);
+  EXPECT_EQ((std::pair<long, long>{91, 87}), SizeOf(Content(t, "imagesMacky/roofnoCulling.jpg")));
+  EXPECT_EQ((std::pair<long, long>{107, 6}), SizeOf(Content(t, "imagesMacky/CU-Macky---Center-StairsnoCulling.jpg")));
+  EXPECT_EQ(1u, t.locations.count("modelsMacky/Macky.dae"));
 }

@@ -36,6 +36,20 @@ std::string FormatProgress(std::size_t done, std::size_t total, double elapsedSe
   return line;
 }
 
+std::string FormatProgressJson(std::size_t done, std::size_t total, double elapsedSeconds) {
+  char buf[200];
+  const bool known = done > 0 && elapsedSeconds > 0;
+  const double rate = known ? static_cast<double>(done) / elapsedSeconds : 0;
+  char rateText[40] = "null", leftText[40] = "null";
+  if (known) {
+    std::snprintf(rateText, sizeof rateText, "%.2f", rate);
+    std::snprintf(leftText, sizeof leftText, "%.1f", done < total ? static_cast<double>(total - done) / rate : 0.0);
+  }
+  std::snprintf(buf, sizeof buf, "{\"done\": %zu, \"total\": %zu, \"tiles_per_second\": %s, \"seconds_left\": %s}",
+                done, total, rateText, leftText);
+  return buf;
+}
+
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 ProgressLine::ProgressLine(std::ostream& out, bool enabled, std::size_t total, Clock clock)
@@ -52,12 +66,18 @@ void ProgressLine::Advance(std::size_t tiles) {
   done_ += tiles;
   if (!enabled_) return;
   const double now = clock_();
-  if (done_ < total_ && lastDraw_ >= 0 && now - lastDraw_ < 0.1) return;
+  const double interval = style_ == Style::Json ? 1.0 : 0.1;
+  if (done_ < total_ && lastDraw_ >= 0 && now - lastDraw_ < interval) return;
   lastDraw_ = now;
   Draw(now);
 }
 
 void ProgressLine::Draw(double now) {
+  if (style_ == Style::Json) {
+    out_ << FormatProgressJson(done_, total_, now - start_) << '\n';
+    out_.flush();
+    return;
+  }
   const std::string line = FormatProgress(done_, total_, now - start_);
   out_ << '\r' << line;
   // Blank out the rest of a longer earlier line.

@@ -17,6 +17,9 @@ namespace kmztool::build {
  */
 std::string FormatProgress(std::size_t done, std::size_t total, double elapsedSeconds);
 
+/** {"done": N, "total": T, "tiles_per_second": R, "seconds_left": S}; rate and time left null before they are known. */
+std::string FormatProgressJson(std::size_t done, std::size_t total, double elapsedSeconds);
+
 /** True when standard error is a terminal. */
 bool StderrIsTerminal();
 
@@ -33,6 +36,9 @@ class ProgressLine {
    * @param clock defaults to a steady clock
    */
   ProgressLine(std::ostream& out, bool enabled, std::size_t total, Clock clock = {});
+  /** How progress is shown: a line redrawn in place, or one JSON line per second (for machines). */
+  enum class Style { Line, Json };
+  void SetStyle(Style style) { style_ = style; }
 
   /** Counts @p tiles more done; redraws at most ten times a second, and always at the last tile. */
   void Advance(std::size_t tiles = 1);
@@ -54,6 +60,7 @@ class ProgressLine {
   double start_ = 0;
   double lastDraw_ = -1;
   std::size_t lastWidth_ = 0;
+  Style style_ = Style::Line;
 };
 
 }  // namespace kmztool::build

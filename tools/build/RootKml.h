@@ -1,9 +1,8 @@
 #pragma once
-// root.kml: a regionated super-overlay over the tiles of a build. Each tile
-// is a NetworkLink whose Region (the tile's box and a level-of-detail band)
-// lets a KML client load it only while it is the right level for the view:
-// a coarse tile hands over to the finer tiles below it as the view closes in.
-#include <iosfwd>
+// The level-of-detail rules of a build's super-overlay (see SuperOverlay.h):
+// each tile is shown through a Region (its box and a level-of-detail band)
+// only while it is the right level for the view: a coarse tile hands over to
+// the finer tiles below it as the view closes in.
 #include <string>
 #include <vector>
 
@@ -37,15 +36,11 @@ struct LodBand {
  */
 LodBand LodBandOf(long level, const std::vector<long>& levels, int handoverPixels);
 
-/**
- * Writes the super-overlay: a Document (with a view of all tiles) holding one
- * Folder per level, each with a NetworkLink per tile pointing at
- * TilePath(tile) with viewRefreshMode onRegion. Tiles are written sorted.
- */
-void WriteRootKml(std::ostream& out, const std::vector<TileRecord>& tiles, const RootKmlOptions& options);
+/** A LookAt (indented for a Document) from which the whole extent of @p tiles is in view; "" without tiles. */
+std::string LookAtAll(const std::vector<TileRecord>& tiles);
 
-/** WriteRootKml into a string. */
-std::string RootKml(const std::vector<TileRecord>& tiles, const RootKmlOptions& options);
+/** A coordinate or pixel count as KML text: every digit a double holds ("%.17g"). */
+std::string KmlNumber(double value);
 
 /** @p text with &, <, >, " and ' replaced by XML character entities. */
 std::string XmlEscape(const std::string& text);

@@ -17,6 +17,9 @@ struct LevelSummary {
   long emptyTiles = 0;      ///< tiles of the range without models (nothing written)
   long models = 0;          ///< models placed in this level's tiles
   std::uint64_t bytes = 0;  ///< size of this level's tile KMZs
+  std::uint64_t minBytes = 0;     ///< smallest tile (0 without tiles)
+  std::uint64_t medianBytes = 0;  ///< the middle tile by size (the lower of two)
+  std::uint64_t maxBytes = 0;     ///< largest tile
 };
 
 /** Totals of a run. */
@@ -24,6 +27,7 @@ struct BuildSummary {
   long models = 0;                  ///< models imported
   std::vector<LevelSummary> levels; ///< sorted by level
   double seconds = 0;               ///< wall-clock time of the run
+  std::vector<TileRecord> largest;  ///< the ten largest tiles, largest first
 };
 
 /**
@@ -38,12 +42,16 @@ std::string FormatBytes(std::uint64_t bytes);
 
 /**
  * The table: one row per level (level, tiles, empty, models, bytes), a total
- * row, then "N models in S s (R models/s)". A run of no measurable time shows
- * no rate instead of dividing by zero.
+ * row, then "N models in S s (R models/s)" and the largest tiles with their
+ * paths. A run of no measurable time shows no rate instead of dividing by zero.
  */
 std::string FormatSummaryTable(const BuildSummary& summary);
 
-/** {"models", "seconds", "models_per_second" (null without time), "tiles", "bytes", "levels": [...]}. */
+/**
+ * {"models", "seconds", "models_per_second" (null without time), "tiles",
+ * "bytes", "levels": [{..., "bytes_min", "bytes_median", "bytes_max"}],
+ * "largest": [{"path", "bytes", "models"}]}.
+ */
 nlohmann::json SummaryJson(const BuildSummary& summary);
 
 }  // namespace kmztool::build

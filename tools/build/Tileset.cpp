@@ -93,7 +93,15 @@ void WriteTilesetJson(std::ostream& out, const Tileset& tileset) {
     out << (first ? "\n    " : ",\n    ") << j.dump();
     first = false;
   }
-  out << (levels.empty() ? "],\n" : "\n  ],\n") << "  \"tiles\": [";
+  out << (levels.empty() ? "],\n" : "\n  ],\n");
+  if (!tileset.parts.empty()) {
+    out << "  \"parts\": [";
+    first = true;
+    for (const nlohmann::json& part : tileset.parts) out << (first ? "\n    " : ",\n    ") << part.dump(), first = false;
+    out << "\n  ],\n  \"tiles\": []\n}\n";
+    return;
+  }
+  out << "  \"tiles\": [";
   first = true;
   for (const TileRecord& t : tiles) {
     out << (first ? "\n    " : ",\n    ") << TileJson(t).dump();
@@ -106,6 +114,41 @@ std::string TilesetJson(const Tileset& tileset) {
   std::ostringstream out;
   WriteTilesetJson(out, tileset);
   return out.str();
+}
+
+std::vector<std::pair<std::string, std::string>> TilesetFiles(const Tileset& tileset, std::size_t maxTiles) {
+  if (tileset.tiles.size() <= maxTiles) return {{"tileset.json", TilesetJson(tileset)}};
+  const std::vector<TileRecord> tiles = Sorted(tileset.tiles);
+  const long top = tiles.front().key.level;
+  // The cell of each tile d levels above the coarsest, d as small as keeps to 256 parts.
+  const auto cellOf = [top](const TileKey& k, int d) {
+    const int shift = static_cast<int>(k.level - top) + d;
+    return TileKey{top - d, k.row >> shift, k.column >> shift};
+  };
+  int d = 0;
+  std::map<TileKey, std::vector<TileRecord>> cells;
+  for (;; ++d) {
+    cells.clear();
+    for (const TileRecord& t : tiles) cells[cellOf(t.key, d)].push_back(t);
+    if (cells.size() <= 256 || top - d <= 0) break;
+  }
+  std::vector<std::pair<std::string, std::string>> files;
+  Tileset index;
+  index.settings = tileset.settings;
+  index.tiles = tiles;
+  for (auto& [cell, members] : cells) {
+    const std::string path = "tileset/" + std::to_string(cell.level) + "/" + std::to_string(cell.row) + "/" +
+                             std::to_string(cell.column) + ".json";
+    index.parts.push_back({{"path", path},
+                           {"area", {{"level", cell.level}, {"row", cell.row}, {"column", cell.column}}},
+                           {"tiles", members.size()}});
+    Tileset part;
+    part.settings = tileset.settings;
+    part.tiles = std::move(members);
+    files.push_back({path, TilesetJson(part)});
+  }
+  files.insert(files.begin(), {"tileset.json", TilesetJson(index)});
+  return files;
 }
 
 bool ParseTileset(const std::string& text, Tileset& tileset, std::string& error) {

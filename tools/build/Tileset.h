@@ -16,6 +16,12 @@ namespace kmztool::build {
 struct Tileset {
   nlohmann::json settings = nlohmann::json::object();  ///< the run's settings, as the command records them
   std::vector<TileRecord> tiles;                        ///< in any order; written sorted by level, row, column
+  /**
+   * When not empty, the tiles are listed in these part files instead
+   * ({"path", "area": {level, row, column}, "tiles"}): the file keeps the
+   * totals of all tiles and an empty tile list.
+   */
+  std::vector<nlohmann::json> parts;
 };
 
 /**
@@ -28,6 +34,18 @@ void WriteTilesetJson(std::ostream& out, const Tileset& tileset);
 
 /** WriteTilesetJson into a string. */
 std::string TilesetJson(const Tileset& tileset);
+
+/** Tiles a tileset.json lists itself at most (about 3 MB); larger builds are split. */
+inline constexpr std::size_t kTilesPerTilesetFile = 20000;
+
+/**
+ * The files of a build's tileset, by path below the output folder: up to
+ * @p maxTiles tiles, "tileset.json" alone; beyond, "tileset.json" with the
+ * totals and at most 256 parts, each "tileset/L/R/C.json" listing the tiles
+ * below one cell L/R/C at or above the coarsest level (as coarse as needed
+ * to keep to 256 parts).
+ */
+std::vector<std::pair<std::string, std::string>> TilesetFiles(const Tileset& tileset, std::size_t maxTiles);
 
 /**
  * Reads a tileset.json back.

@@ -1,9 +1,18 @@
 #include "placement/detail/LocationText.h"
 
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/Problems.h"
+
 #include <locale.h>
 #include <stdlib.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <type_traits>
 
 namespace kmztile::placement::detail {
@@ -54,6 +63,62 @@ LocationLines ReadLocationLines(const std::string& text) {
                                                                                 : secondEnd - firstEnd - 1),
                        locale.get());
   return lines;
+}
+
+bool ReadLocationFile(const std::string& path, double& x, double& y) {
+  std::string text;
+  const bool read = platform::ReadPlainFile(path, text);
+  std::istringstream in(text);
+  std::string lines[4];
+  for (std::string& line : lines) {
+    if (!std::getline(in, line)) break;
+  }
+  x = std::atof(lines[0].c_str());
+  y = std::atof(lines[1].c_str());
+  if (read) return true;
+  if (platform::PathExists(path)) return false;
+  platform::ReportProblem(platform::NativePath(path), "the location text is missing: the model stands at 0, 0");
+  return true;
+}
+
+bool IsGridLocation(double x, double y) { return x > 180 && y > 90; }
+
+bool FormatCoordinate(double value, std::string& out) {
+  char buffer[200];
+  const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) return false;
+  out.assign(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+void ReportLeftOut(const std::string& file, const std::string& model, const std::string& why) {
+  platform::ReportProblem(platform::NativePath(file), "model " + model + " was left out: " + why);
+}
+
+Placement PlaceModel(const std::string& folder, const std::string& name,
+                     const std::function<void(double, double, double&, double&)>& convert, double& lon, double& lat,
+                     std::string& lonText, std::string& latText) {
+  double x = 0, y = 0;
+  const std::string locationPath = folder + "\\" + name + ".txt";
+  if (!ReadLocationFile(locationPath, x, y)) {
+    ReportLeftOut(locationPath, name, "the location text is not a plain file that can be read");
+    return Placement::Unreadable;
+  }
+  lon = x;
+  lat = y;
+  if (IsGridLocation(x, y)) convert(x, y, lon, lat);
+  // A failed conversion (or a corrupt location text) gives no position:
+  // such a model is left out entirely rather than placed at garbage.
+  if (!std::isfinite(lon) || !std::isfinite(lat) || !FormatCoordinate(lon, lonText) || !FormatCoordinate(lat, latText)) {
+    ReportLeftOut(locationPath, name, "the location gives no usable longitude/latitude");
+    return Placement::Unusable;
+  }
+  return Placement::Placed;
+}
+
+double CoordinateAsListed(double value) {
+  std::string text;
+  return FormatCoordinate(value, text) ? std::atof(text.c_str()) : value;
 }
 
 }  // namespace kmztile::placement::detail

@@ -3,6 +3,7 @@
 // lines, each read as a number by the C runtime under the user's default
 // locale (leading blanks skipped, reading stops at the first character that
 // cannot continue the number).
+#include <functional>
 #include <string>
 
 namespace kmztile::placement::detail {
@@ -24,5 +25,45 @@ struct LocationLines {
 
 /** Reads x (line 1) and y (line 2) of the location text @p text. */
 LocationLines ReadLocationLines(const std::string& text);
+
+/**
+ * Lines 1 and 2 of the location text file @p path as numbers, as packaging
+ * reads them (atof: 0 for a missing line, an empty one or one without a
+ * number). A missing file reads as 0, 0 (recorded as a problem). @return
+ * false when the path exists but is no plain file that can be read (a link
+ * or a FIFO is not read).
+ */
+bool ReadLocationFile(const std::string& path, double& x, double& y);
+
+/** True when a location is given in grid coordinates (both numbers beyond 180 and 90), not as lon/lat. */
+bool IsGridLocation(double x, double y);
+
+/**
+ * A coordinate as the coordinates and scope files hold it ("%f "). @return
+ * false when the text would not fit the writer's buffer (only a corrupt
+ * location gives such a value).
+ */
+bool FormatCoordinate(double value, std::string& out);
+
+/** A coordinate as tile selection reads it back from the coordinates file (six decimals). */
+double CoordinateAsListed(double value);
+
+/** Records that model @p model was left out, naming @p file and why. */
+void ReportLeftOut(const std::string& file, const std::string& model, const std::string& why);
+
+/** How placing a model went. */
+enum class Placement { Placed, Unreadable, Unusable };
+
+/**
+ * Places model @p name of source folder @p folder as packaging does: reads
+ * N.txt, converts grid locations with @p convert (which may throw), and
+ * formats the position for the coordinates file. A model that cannot be
+ * placed is recorded as left out. @return Placed with lon/lat and their
+ * texts; Unreadable when N.txt is no plain readable file; Unusable when the
+ * position is not finite.
+ */
+Placement PlaceModel(const std::string& folder, const std::string& name,
+                     const std::function<void(double, double, double&, double&)>& convert, double& lon, double& lat,
+                     std::string& lonText, std::string& latText);
 
 }  // namespace kmztile::placement::detail

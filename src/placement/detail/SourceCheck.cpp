@@ -193,7 +193,7 @@ class FolderChecker {
     model.hasLocation = true;
     model.x = lines.x.value;
     model.y = lines.y.value;
-    model.grid = model.x > 180 && model.y > 90;
+    model.grid = IsGridLocation(model.x, model.y);
     const bool lonLat = model.x >= -180 && model.x <= 180 && model.y >= -90 && model.y <= 90;
     if (!lonLat && !model.grid) {
       char values[128];

@@ -2,6 +2,7 @@
 // converted to RGB (Adobe's inverted convention, the one such files use).
 #include <turbojpeg.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/detail/Codecs.h"
@@ -39,18 +40,27 @@ tjscalingfactor ChooseScale(int width, int height, double reduction) {
   return best;
 }
 
+// libjpeg's warning when the data ends before the last scan does
+// (JWRN_JPEG_EOF); its source manager then inserts an end marker.
+bool EndedEarly(void* handle) {
+  const char* message = tjGetErrorStr2(handle);
+  return tjGetErrorCode(handle) == TJERR_WARNING && message &&
+         std::strstr(message, "Premature end of JPEG file") != nullptr;
+}
+
 }  // namespace
 
-bool DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, Raster& out, long& fullWidth,
-                long& fullHeight) {
-  if (!data || size == 0 || size > 0x7fffffffu) return false;
+DecodeStatus DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, Raster& out, long& fullWidth,
+                        long& fullHeight) {
+  if (!data || size == 0 || size > 0x7fffffffu) return DecodeStatus::kUnsupported;
   TjHandle handle(tjInitDecompress());
-  if (!handle) return false;
+  if (!handle) return DecodeStatus::kDamaged;
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   if (tjDecompressHeader3(handle.get(), data, static_cast<unsigned long>(size), &width, &height, &subsampling,
                           &colorspace) != 0)
-    return false;
-  if (!AcceptableSize(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height))) return false;
+    return DecodeStatus::kDamaged;
+  if (!AcceptableSize(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height)))
+    return DecodeStatus::kTooLarge;
 
   const tjscalingfactor scale = ChooseScale(width, height, reduction);
   const int w = TJSCALED(width, scale);
@@ -65,10 +75,11 @@ bool DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, R
   raster.height = h;
   raster.channels = gray ? 1 : 3;
   std::vector<std::uint8_t> decoded(static_cast<std::size_t>(w) * h * decodedChannels);
-  // A warning (truncated or damaged data) fails too: such a picture is not shown half-decoded.
+  // A warning (truncated or damaged data) fails too: libjpeg would go on and
+  // fill what is missing with grey, and such a picture is not shown.
   if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), decoded.data(), w, 0, h, pixelFormat,
                     TJFLAG_STOPONWARNING) != 0)
-    return false;
+    return EndedEarly(handle.get()) ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
   if (cmyk) {
     raster.pixels.resize(static_cast<std::size_t>(w) * h * 3);
     for (std::size_t i = 0, n = static_cast<std::size_t>(w) * h; i < n; ++i) {
@@ -81,7 +92,7 @@ bool DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, R
   out = std::move(raster);
   fullWidth = width;
   fullHeight = height;
-  return true;
+  return DecodeStatus::kOk;
 }
 
 bool EncodeJpeg(const Raster& raster, int quality, std::string& out) {

@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstring>
 
 #include "platform/detail/Codecs.h"
 
@@ -62,13 +63,29 @@ bool WriteRows(png_structp png, png_infop info, const Raster& raster, int level,
   return true;
 }
 
+// The IEND chunk (zero length, type, fixed CRC) among the last bytes; some
+// writers pad after it.
+bool HasEndChunk(const unsigned char* data, std::size_t size) {
+  static const unsigned char kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  const std::size_t window = size < 1024 ? size : 1024;
+  for (std::size_t at = size - window; at + sizeof kEnd <= size; ++at)
+    if (std::memcmp(data + at, kEnd, sizeof kEnd) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
-bool DecodePng(const unsigned char* data, std::size_t size, Raster& out) {
-  if (!data || size < 8) return false;
+DecodeStatus DecodePng(const unsigned char* data, std::size_t size, Raster& out) {
+  if (!data || size < 8) return DecodeStatus::kUnsupported;
   PngImageGuard guard;
-  if (!png_image_begin_read_from_memory(&guard.image, data, size)) return false;
-  if (!AcceptableSize(guard.image.width, guard.image.height)) return false;
+  // libpng reads every chunk up to the first image data here.
+  if (!png_image_begin_read_from_memory(&guard.image, data, size))
+    return HasEndChunk(data, size) ? DecodeStatus::kDamaged : DecodeStatus::kTruncated;
+  if (!AcceptableSize(guard.image.width, guard.image.height)) return DecodeStatus::kTooLarge;
+  // libpng stops reading at the last row it needs: data cut after the pixels
+  // would pass, data cut inside them is caught below. Either way a PNG that
+  // does not reach its end chunk is not whole.
+  if (!HasEndChunk(data, size)) return DecodeStatus::kTruncated;
   Raster raster;
   if (guard.image.format & PNG_FORMAT_FLAG_ALPHA) {
     guard.image.format = PNG_FORMAT_RGBA;
@@ -83,9 +100,9 @@ bool DecodePng(const unsigned char* data, std::size_t size, Raster& out) {
   raster.width = guard.image.width;
   raster.height = guard.image.height;
   raster.pixels.resize(PNG_IMAGE_SIZE(guard.image));
-  if (!png_image_finish_read(&guard.image, nullptr, raster.pixels.data(), 0, nullptr)) return false;
+  if (!png_image_finish_read(&guard.image, nullptr, raster.pixels.data(), 0, nullptr)) return DecodeStatus::kDamaged;
   out = std::move(raster);
-  return true;
+  return DecodeStatus::kOk;
 }
 
 bool EncodePng(const Raster& raster, int level, std::string& out) {

@@ -89,4 +89,9 @@ int ProjDefinition::GridToGeographic(double x, double y, double& lon, double& la
   return 0;
 }
 
+bool IsCrsDefinition(const std::string& definition) {
+  ProjDefinition parsed;
+  return parsed.Set(definition);
+}
+
 }  // namespace kmztile::platform::detail

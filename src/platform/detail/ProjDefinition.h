@@ -57,4 +57,11 @@ class ProjDefinition {
   std::wstring name_;
 };
 
+/**
+ * True when @p definition reads as a coordinate reference system exactly as
+ * the grid conversion reads it (ProjDefinition::Set): "EPSG:nnnn", WKT, or a
+ * PROJ string with or without "+type=crs".
+ */
+bool IsCrsDefinition(const std::string& definition);
+
 }  // namespace kmztile::platform::detail

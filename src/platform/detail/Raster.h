@@ -14,7 +14,12 @@ struct Raster {
   std::vector<std::uint8_t> pixels;
 };
 
-/** Largest raster a decoder accepts (pixels); damaged headers declaring more are refused. */
+/**
+ * Largest picture a decoder accepts: 64 Mpixel (8192 x 8192, the largest
+ * texture common viewers load). Decoders check the size their header declares
+ * before allocating anything, so decoding one texture takes at most about
+ * 1 GB (the codec's working buffers plus the raster) whatever its file claims.
+ */
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 26;
 
 /** True when a declared size is positive and within kMaxPixels. */

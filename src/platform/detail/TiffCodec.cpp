@@ -27,25 +27,42 @@ void SilenceLibtiff() {
   (void)silenced;
 }
 
+// Every strip or tile of the image lies within the data. libtiff's reader
+// would fail at the first short strip too; checking the directory first
+// tells a cut file from a damaged one and refuses it before any pixel
+// memory is taken.
+bool PixelDataPresent(TIFF* tif, std::size_t size) {
+  const std::uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  if (count == 0) return false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t offset = TIFFGetStrileOffset(tif, i);
+    const std::uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+    if (bytes == 0 || offset > size || bytes > size - offset) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool DecodeTiff(const unsigned char* data, std::size_t size, Raster& out) {
-  if (!data || size < 8) return false;
+DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out) {
+  if (!data || size < 8) return DecodeStatus::kUnsupported;
   SilenceLibtiff();
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   TiffHandle tif(TIFFStreamOpen("memory", &in));
-  if (!tif) return false;
+  if (!tif) return DecodeStatus::kDamaged;
   std::uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
-    return false;
-  if (!AcceptableSize(width, height)) return false;
+    return DecodeStatus::kDamaged;
+  if (!AcceptableSize(width, height)) return DecodeStatus::kTooLarge;
+  if (!PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
   std::uint16_t photometric = PHOTOMETRIC_RGB, extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
 
   std::vector<std::uint32_t> abgr(static_cast<std::size_t>(width) * height);
-  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, abgr.data(), ORIENTATION_TOPLEFT, 1)) return false;
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, abgr.data(), ORIENTATION_TOPLEFT, 1))
+    return DecodeStatus::kDamaged;
 
   Raster raster;
   raster.width = width;
@@ -65,7 +82,7 @@ bool DecodeTiff(const unsigned char* data, std::size_t size, Raster& out) {
     if (raster.channels == 4) *p++ = static_cast<std::uint8_t>(TIFFGetA(v));
   }
   out = std::move(raster);
-  return true;
+  return DecodeStatus::kOk;
 }
 
 bool EncodeTiff(const Raster& raster, std::string& out) {

@@ -89,15 +89,15 @@ void IndexByLongitude(CoordinatesList& list) {
   });
 }
 
-void CoordinatesList::SelectInside(double west, double south, double east, double north,
-                                   std::vector<std::string>& out) const {
-  // The first model whose longitude is above west, then on while below east.
-  auto it = std::upper_bound(byLongitude.begin(), byLongitude.end(), west,
-                             [&](double w, std::size_t i) { return w < models[i].longitude; });
+void CoordinatesList::SelectInTile(const TileCell& cell, double size, std::vector<std::string>& out) const {
+  // The column of a longitude never decreases as it grows: the cell's column is one run of the order.
+  const auto column = [&](std::size_t i) { return ColumnOfLongitude(models[i].longitude, size); };
+  auto it = std::lower_bound(byLongitude.begin(), byLongitude.end(), cell.column,
+                             [&](std::size_t i, long c) { return column(i) < c; });
   std::vector<std::size_t> inside;
-  for (; it != byLongitude.end() && models[*it].longitude < east; ++it) {
-    const double y = models[*it].latitude;
-    if (west < models[*it].longitude && south < y && y < north) inside.push_back(*it);
+  for (; it != byLongitude.end() && column(*it) == cell.column; ++it) {
+    const auto tile = TileOfPoint(models[*it].longitude, models[*it].latitude, size);
+    if (tile && *tile == cell) inside.push_back(*it);
   }
   std::sort(inside.begin(), inside.end());  // file order
   for (const std::size_t i : inside) out.push_back(models[i].name);

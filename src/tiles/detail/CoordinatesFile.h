@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tiles/detail/TileOfPoint.h"
+
 namespace kmztile::tiles::detail {
 
 /** One model of the coordinates file. */
@@ -24,11 +26,11 @@ struct CoordinatesList {
   std::vector<std::size_t> byLongitude;
 
   /**
-   * Appends, in file order, the names of the models strictly inside the
-   * rectangle (every comparison strict; NaN never inside). Looks only at the
-   * models whose longitude lies in the rectangle's span.
+   * Appends, in file order, the names of the models that lie in tile
+   * @p cell of tiles @p size degrees wide (TileOfPoint's rule; NaN in no
+   * tile). Looks only at the models whose longitude falls in the cell's column.
    */
-  void SelectInside(double west, double south, double east, double north, std::vector<std::string>& out) const;
+  void SelectInTile(const TileCell& cell, double size, std::vector<std::string>& out) const;
 };
 
 /**

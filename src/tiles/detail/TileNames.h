@@ -8,6 +8,15 @@
 
 namespace kmztile::tiles::detail {
 
+/** The finest level; level folder 1 holds it, each further folder one level coarser. */
+inline constexpr long kFinestLevel = 18;
+/** Level folders an import fills: levels 18 down to 15. */
+inline constexpr int kLevelFolderCount = 4;
+/** The coarsest level a level folder holds. */
+inline constexpr long kCoarsestLevel = kFinestLevel - kLevelFolderCount + 1;
+/** Each level folder divides texture sizes by this base once more. */
+inline constexpr int kTextureBase = 2;
+
 /**
  * The level folder number max level - level + 1, when it is a single decimal
  * digit (0 to 9); std::nullopt for every other level, which has no folder.

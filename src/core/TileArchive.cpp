@@ -1,0 +1,59 @@
+// The tile archive: the tile document first, then every model's files under
+// their renamed paths, textures reduced to the level.
+#include <cstdio>
+
+#include "core/detail/TileCore.h"
+#include "platform/Problems.h"
+#include "platform/ZipWriter.h"
+#include "tiles/detail/TextureReduction.h"
+#include "tiles/detail/TileNames.h"
+
+namespace kmztile::core {
+
+bool PackTileArchive(TileModels& models, const std::string& tileName, const std::string& document,
+                     const LevelDetail& detail, std::string& archive) {
+  if (tileName.empty()) return false;
+  platform::ZipWriter zip;
+  if (!zip.AddFile(tileName + ".kml", document)) return false;
+  std::vector<ModelEntry> entries;
+  for (std::size_t i = 0; i < models.Count(); ++i) {
+    entries.clear();
+    if (!models.Entries(i, entries)) return false;
+    const std::string base = tiles::detail::BaseNameOf(models.Package(i));
+    for (ModelEntry& entry : entries) {
+      using tiles::detail::TextureOutcome;
+      const TextureOutcome outcome =
+          !entry.collada && detail.levelFolder > 0
+              ? tiles::detail::ReduceTexture(entry.name, entry.data, detail.levelFolder, detail.textureBase,
+                                             entry.cacheable ? detail.cache : nullptr, entry.source)
+              : TextureOutcome::Kept;
+      if (outcome == TextureOutcome::Undecodable)
+        platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
+      if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
+      if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) return false;
+    }
+  }
+  std::string bytes;
+  if (!zip.Finish(bytes)) return false;
+  archive.swap(bytes);
+  return true;
+}
+
+bool BuildTile(TileModels& models, const std::string& tileName, const LevelDetail& detail, std::string& document,
+               std::string& archive) {
+  return CombineTileDocument(models, tileName, document) &&
+         PackTileArchive(models, tileName, document, detail, archive);
+}
+
+LevelDetail DetailOfLevel(long level, tiles::detail::TextureCache* cache) {
+  const auto folder = tiles::detail::LevelFolderNumber(tiles::detail::kFinestLevel, level);
+  return LevelDetail{folder ? *folder : 0, tiles::detail::kTextureBase, cache};
+}
+
+std::string TileName(long level, long row, long column) {
+  char name[72];
+  std::snprintf(name, sizeof name, "%ld-%ld-%ld", level, row, column);
+  return name;
+}
+
+}  // namespace kmztile::core

@@ -1,0 +1,64 @@
+#pragma once
+// A source folder read the way packaging reads it, without writing anything:
+// every model's position (grid locations converted once), the template as
+// rewritten for it, its COLLADA file and its textures. The build command
+// plans and builds its tiles from this catalog; the packages GenNeededFile
+// would write hold exactly these documents and files.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/detail/TileCore.h"
+
+class CBaseParser;
+
+namespace kmztile::core {
+
+/** One model of a source folder, as packaging would place and pack it. */
+struct SourceModel {
+  std::string name;         ///< the file stem N
+  std::string package;      ///< "N.kmz", the name the coordinates list gives it
+  double longitude = 0;     ///< as the coordinates list holds it (six decimals)
+  double latitude = 0;
+  std::string document;     ///< the template rewritten for this model
+  std::string colladaPath;  ///< the COLLADA file packaging takes
+  std::vector<std::string> textures;  ///< file names in N/, in package order
+};
+
+/** The models of a source folder in packaging order. */
+struct SourceCatalog {
+  std::string folder;
+  std::vector<SourceModel> models;
+  /** Content hash of the template doc.kml as read ("" without one). */
+  std::string templateHash;
+  /** COLLADA files found; those that are not in models were left out (no usable location or files). */
+  std::size_t listed = 0;
+};
+
+/**
+ * Reads source folder @p folder with grid locations in coordinate system
+ * @p crs (empty: lon/lat only). Models packaging would leave out are left
+ * out here too. @return false with @p error when the coordinate-system
+ * component fails; an empty catalog is not an error.
+ */
+bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::wstring& crs, SourceCatalog& catalog,
+                   std::string& error);
+
+/** The models of one tile, straight from a source folder through its catalog. */
+class SourceModels final : public TileModels {
+ public:
+  /** @p indices are positions in the catalog, in tile order. */
+  SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices);
+
+  std::size_t Count() const override { return indices_.size(); }
+  const std::string& Package(std::size_t i) const override { return Model(i).package; }
+  bool Document(std::size_t i, std::string& text) override;
+  bool Entries(std::size_t i, std::vector<ModelEntry>& entries) override;
+
+ private:
+  const SourceModel& Model(std::size_t i) const { return catalog_.models[indices_[i]]; }
+  const SourceCatalog& catalog_;
+  std::vector<std::size_t> indices_;
+};
+
+}  // namespace kmztile::core

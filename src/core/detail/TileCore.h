@@ -1,0 +1,81 @@
+#pragma once
+// The tile core: the models of one tile in, the tile's KML document and KMZ
+// archive out, in memory. Both ways of building tiles use it: CreateTile
+// gathers the models from the level folders of an imported working folder,
+// and the build command gathers them straight from a source folder. Neither
+// the document nor the archive depends on where the models came from.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tiles/detail/TextureCache.h"
+
+namespace kmztile::core {
+
+/** One file of a model as its package holds it, in package order. */
+struct ModelEntry {
+  /** Path inside the package ("models/N/wall.jpg", "models/N.dae"). */
+  std::string name;
+  /** The bytes (for a COLLADA entry, the model's COLLADA file). */
+  std::string data;
+  /** A COLLADA entry passes unchanged; every other entry is a texture, reduced to the level. */
+  bool collada = false;
+  /** Identity of a texture's decode for the decoded-texture cache; unused when not cacheable. */
+  tiles::detail::TextureKey source;
+  bool cacheable = false;
+  /** The texture as the user should see it named when it is left out (a path of this system). */
+  std::string where;
+};
+
+/** The models of one tile, handed out one at a time in tile order. */
+class TileModels {
+ public:
+  virtual ~TileModels() = default;
+  virtual std::size_t Count() const = 0;
+  /** The model's package name as the coordinates list names it ("N.kmz"). */
+  virtual const std::string& Package(std::size_t i) const = 0;
+  /** The model's KML document (a Folder whose second feature is its placemark). */
+  virtual bool Document(std::size_t i, std::string& text) = 0;
+  /** The model's files but its KML documents, in package order. @return false when one cannot be read. */
+  virtual bool Entries(std::size_t i, std::vector<ModelEntry>& entries) = 0;
+};
+
+/** How textures are reduced at a level. */
+struct LevelDetail {
+  /** The level's folder number: 1 for the finest level, one more per level up; 0 keeps textures whole. */
+  int levelFolder = 1;
+  /** Each level folder divides texture sizes by this base once more. */
+  int textureBase = 2;
+  /** Where decoded textures are kept between tiles; null decodes every time. */
+  tiles::detail::TextureCache* cache = nullptr;
+};
+
+/**
+ * The tile document: the first model's document with its "Model" placemark
+ * replaced by one normalised placemark per model (named and identified by
+ * the model's base name, its link moved into the model's own folder).
+ * @return false when a model has no name, a document cannot be read or
+ * lacks its placemark, or two models share an id.
+ */
+bool CombineTileDocument(TileModels& models, const std::string& tileName, std::string& document);
+
+/**
+ * The tile archive: @p document as tileName.kml, then every model's entries
+ * under their renamed paths, textures reduced to the level (textures that
+ * become too small are left out; so are textures that do not decode, each
+ * recorded as a problem).
+ */
+bool PackTileArchive(TileModels& models, const std::string& tileName, const std::string& document,
+                     const LevelDetail& detail, std::string& archive);
+
+/** Both steps: the document and the archive of one tile. */
+bool BuildTile(TileModels& models, const std::string& tileName, const LevelDetail& detail, std::string& document,
+               std::string& archive);
+
+/** The texture detail of @p level in the level-folder scheme (finest level 18, base 2). */
+LevelDetail DetailOfLevel(long level, tiles::detail::TextureCache* cache);
+
+/** The name of a tile's files: "LEVEL-ROW-COLUMN". */
+std::string TileName(long level, long row, long column);
+
+}  // namespace kmztile::core

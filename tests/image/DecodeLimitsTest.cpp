@@ -1,0 +1,201 @@
+// What the decoders refuse, and why: formats no KML viewer shows, headers
+// declaring more than the pixel cap, pictures whose data ends early. Each
+// case names the failure it must produce, so a refusal for the wrong reason
+// (a truncated file passing the size check by luck, say) shows.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BaseParser.h"
+#include "TestSupport.h"
+#include "platform/Image.h"
+#include "platform/detail/Codecs.h"
+
+using kmztile::platform::Image;
+using kmztile::platform::detail::DecodeImage;
+using kmztile::platform::detail::DecodeStatus;
+using kmztile::platform::detail::Raster;
+
+namespace {
+
+std::string Real(const std::string& name) { return kmztest::ReadFile(kmztest::RealData("images/" + name)); }
+
+DecodeStatus Status(const std::string& bytes, int format = 0) {
+  Raster raster;
+  long width = 0, height = 0;
+  return DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), format, 1.0, raster, width,
+                     height);
+}
+
+const char* Name(DecodeStatus s) {
+  switch (s) {
+    case DecodeStatus::kOk:
+      return "ok";
+    case DecodeStatus::kUnsupported:
+      return "unsupported";
+    case DecodeStatus::kTooLarge:
+      return "too large";
+    case DecodeStatus::kTruncated:
+      return "truncated";
+    case DecodeStatus::kDamaged:
+      return "damaged";
+  }
+  return "?";
+}
+
+std::string Be32(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string Le16(std::uint32_t v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+
+// A real PNG whose IHDR declares another size (CRC made to match).
+std::string PngDeclaring(std::uint32_t width, std::uint32_t height) {
+  std::string png = Real("png/tiny_7x13.png");
+  png.replace(16, 8, Be32(width) + Be32(height));
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17);
+  png.replace(29, 4, Be32(static_cast<std::uint32_t>(crc)));
+  return png;
+}
+
+// A real baseline JPEG whose frame header declares another size.
+std::string JpegDeclaring(std::uint16_t width, std::uint16_t height) {
+  std::string jpeg = Real("jpeg/baseline_227x149_testorig.jpg");
+  const std::size_t sof = jpeg.find("\xFF\xC0");
+  const char dims[4] = {static_cast<char>(height >> 8), static_cast<char>(height), static_cast<char>(width >> 8),
+                        static_cast<char>(width)};
+  jpeg.replace(sof + 5, 4, dims, 4);
+  return jpeg;
+}
+
+// An uncompressed 24-bit bottom-up BMP of w x h, rows padded to four bytes.
+std::string Bmp(std::int32_t w, std::int32_t h, std::size_t pixelBytes) {
+  std::string info = Le32(40) + Le32(static_cast<std::uint32_t>(w)) + Le32(static_cast<std::uint32_t>(h)) + Le16(1) +
+                     Le16(24) + Le32(0) + Le32(0) + Le32(2835) + Le32(2835) + Le32(0) + Le32(0);
+  std::string file = "BM" + Le32(static_cast<std::uint32_t>(54 + pixelBytes)) + Le32(0) + Le32(54) + info;
+  for (std::size_t i = 0; i < pixelBytes; ++i) file += static_cast<char>(i * 7);
+  return file;
+}
+
+// The GIF of a real archive.
+std::string RealGif() {
+  std::vector<std::string> names, contents;
+  std::map<std::string, LonLatID> locations;
+  EXPECT_TRUE(
+      CBaseParser::ReadKmzToList(kmztest::RealData("kmz/structure/balloon-image-rel.kmz"), names, contents, locations));
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == "images/googleearth.gif") return contents[i];
+  ADD_FAILURE() << "no GIF in the archive";
+  return {};
+}
+
+struct Case {
+  const char* what;
+  std::string bytes;
+  int format;
+  DecodeStatus expected;
+};
+
+}  // namespace
+
+TEST(DecodeLimits, EachRefusalHasItsCause) {
+  // Radiance HDR: 67 bytes whose run-length data once kept the decoder busy forever.
+  std::string hdr = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 8192 +X 8192\n";
+  hdr += std::string(67 - hdr.size(), '\x02');
+  const std::string ppm = "P6\n8192 8192\n255\n" + std::string(16, '\x7f');
+  const std::string psd = std::string("8BPS\0\x01\0\0\0\0\0\0\0\x03", 14) + Be32(8192) + Be32(8192) +
+                          std::string("\0\x08\0\x03", 4) + std::string(12, '\0');
+  const std::string tga = std::string("\0\0\x02\0\0\0\0\0\0\0\0\0", 12) + Le16(8192) + Le16(8192) + "\x18\x20";
+  const std::string png = Real("png/monkey16_rgb16.png");
+  const std::string jpeg = Real("jpeg/baseline_227x149_testorig.jpg");
+  const std::string tiff = Real("tiff/TIFFTestTexture.tif");  // directory, its strip at 18666 to 215274, metadata
+  const std::string gif = RealGif();
+  // GIF89a, logical screen 65535 x 65535, no colour table.
+  const std::string bigGif = std::string("GIF89a") + Le16(65535) + Le16(65535) + std::string("\0\0\0", 3) + ",";
+  std::string bmpOffsetInHeader = Bmp(9, 8, 4 * 28 * 2);
+  bmpOffsetInHeader.replace(10, 4, Le32(20));
+  const Case cases[] = {
+      {"67-byte Radiance HDR", hdr, 0, DecodeStatus::kUnsupported},
+      {"PPM declaring 8192x8192, 16 bytes of pixels", ppm, 0, DecodeStatus::kUnsupported},
+      {"PSD declaring 8192x8192, no pixels", psd, 0, DecodeStatus::kUnsupported},
+      {"TGA header", tga, 0, DecodeStatus::kUnsupported},
+      {"PNG bytes stated as JPEG", png, 3, DecodeStatus::kUnsupported},
+      {"JPEG bytes stated as TIFF", jpeg, 6, DecodeStatus::kUnsupported},
+      {"unknown format code", png, 5, DecodeStatus::kUnsupported},
+      {"real truncated progressive JPEG", Real("jpeg/truncated_progressive.jpg"), 3, DecodeStatus::kTruncated},
+      {"JPEG cut in its scan", jpeg.substr(0, jpeg.size() / 2), 0, DecodeStatus::kTruncated},
+      {"JPEG without its end marker", jpeg.substr(0, jpeg.size() - 2), 0, DecodeStatus::kTruncated},
+      {"PNG cut in its pixels", png.substr(0, png.size() / 2), 4, DecodeStatus::kTruncated},
+      {"PNG without its end chunk", png.substr(0, png.size() - 12), 0, DecodeStatus::kTruncated},
+      {"TIFF cut in its strip", tiff.substr(0, 100000), 6, DecodeStatus::kTruncated},
+      {"GIF cut in its image data", gif.substr(0, gif.size() - 40), 0, DecodeStatus::kTruncated},
+      {"BMP with half its rows", Bmp(9, 8, 4 * 28), 0, DecodeStatus::kTruncated},
+      {"BMP whose rows start inside its headers", bmpOffsetInHeader, 0, DecodeStatus::kDamaged},
+      {"JPEG header declaring 9000x9000", JpegDeclaring(9000, 9000), 3, DecodeStatus::kTooLarge},
+      {"JPEG header declaring 65500x1100 (one side fits)", JpegDeclaring(65500, 1100), 0, DecodeStatus::kTooLarge},
+      {"PNG header declaring 8193x8192", PngDeclaring(8193, 8192), 4, DecodeStatus::kTooLarge},
+      {"GIF screen of 65535x65535", bigGif, 0, DecodeStatus::kTooLarge},
+      {"BMP header declaring 10000x10000", Bmp(10000, 10000, 0), 0, DecodeStatus::kTooLarge},
+      {"whole real JPEG", jpeg, 0, DecodeStatus::kOk},
+      {"whole real PNG", png, 0, DecodeStatus::kOk},
+      {"whole real TIFF", tiff, 0, DecodeStatus::kOk},
+      {"whole real GIF", gif, 0, DecodeStatus::kOk},
+      {"whole BMP", Bmp(9, 8, 4 * 28 * 2), 0, DecodeStatus::kOk},
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(Name(c.expected), Name(Status(c.bytes, c.format))) << c.what;
+    const Image image(c.bytes.data(), c.bytes.size(), c.format);
+    EXPECT_EQ(c.expected == DecodeStatus::kOk, image.IsValid()) << c.what;
+    if (!image.IsValid()) {
+      EXPECT_EQ(0u, image.MemoryBytes()) << c.what;
+    }
+  }
+  // The cap itself: 8192 x 8192 is the largest picture taken.
+  EXPECT_TRUE(kmztile::platform::detail::AcceptableSize(8192, 8192));
+  EXPECT_FALSE(kmztile::platform::detail::AcceptableSize(8193, 8192));
+  EXPECT_FALSE(kmztile::platform::detail::AcceptableSize(std::uint64_t{1} << 27, 1));
+}
+
+// First byte after the header of the first scan (the frame and tables before it).
+std::size_t FirstScanData(const std::string& jpeg) {
+  const std::size_t sos = jpeg.find("\xFF\xDA");
+  return sos + 2 + ((static_cast<unsigned char>(jpeg[sos + 2]) << 8) | static_cast<unsigned char>(jpeg[sos + 3]));
+}
+
+// Every cut of a real picture is refused; a cut between its headers and the
+// end of its pixel data is refused as truncated, in every format: none
+// decodes to a picture padded with grey or zeros.
+TEST(DecodeLimits, EveryCutOfARealPictureIsRefusedAsTruncated) {
+  struct Source {
+    const char* what;
+    std::string bytes;
+    std::size_t from;  // cuts from here ...
+    std::size_t to;    // ... to here lose pixels (0: the end)
+  };
+  const std::string baseline = Real("jpeg/baseline_227x149_testorig.jpg");
+  const std::string progressive = Real("jpeg/progressive_engineflare1.jpg");
+  const std::string gif = RealGif();
+  const Source sources[] = {
+      {"baseline JPEG", baseline, FirstScanData(baseline), 0},
+      {"progressive JPEG", progressive, FirstScanData(progressive), 0},
+      {"interlaced PNG", Real("png/pngsuite_basi6a08.png"), 8, 0},
+      {"16-bit PNG with ICC profile", Real("png/monkey16_rgb16.png"), 8, 0},
+      // Directory and tag data up to 18666, the one strip up to 215274, then
+      // metadata (cutting it leaves the directory unreadable: damaged).
+      {"TIFF, directory first", Real("tiff/TIFFTestTexture.tif"), 18666, 215274},
+      {"GIF", gif, 13, gif.size() - 1},  // the last byte is the trailer
+  };
+  for (const Source& s : sources) {
+    const std::size_t to = s.to ? s.to : s.bytes.size();
+    for (std::size_t cut = 1; cut < to; cut += s.bytes.size() / 97 + 1) {
+      const DecodeStatus status = Status(s.bytes.substr(0, cut));
+      EXPECT_NE(DecodeStatus::kOk, status) << s.what << " cut at " << cut;
+      if (cut >= s.from) {
+        EXPECT_STREQ("truncated", Name(status)) << s.what << " cut at " << cut;
+      }
+    }
+  }
+}

@@ -1,0 +1,72 @@
+#include "pipeline/BuildState.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "BaseParser.h"
+#include "build/OutputFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace kmztool::pipeline {
+
+fs::path StateFolder(const fs::path& out) { return out / ".kmztile"; }
+
+fs::path ManifestPath(const fs::path& out, const build::Shard& shard, int job) {
+  return StateFolder(out) / ("manifest-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) +
+                             "-job" + std::to_string(job) + ".jsonl");
+}
+
+std::map<build::TileKey, nlohmann::json> ReadManifests(const fs::path& out) {
+  std::map<build::TileKey, nlohmann::json> records;
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(StateFolder(out), ec))
+    if (e.path().filename().string().rfind("manifest-", 0) == 0) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) {
+    std::ifstream in(f);
+    std::string line;
+    while (std::getline(in, line)) {
+      try {
+        const auto j = nlohmann::json::parse(line);
+        records[{j.at("level").get<long>(), j.at("row").get<long>(), j.at("column").get<long>()}] = j;
+      } catch (const nlohmann::json::exception&) {
+        // A line cut short by an interrupted run: the tile is read back instead.
+      }
+    }
+  }
+  return records;
+}
+
+void TileBounds(const build::TileKey& key, build::TileRecord& record) {
+  VARIANT_BOOL valid = VARIANT_FALSE;
+  CreateGeographicPyramid()->GetTileBounds(key.level, key.row, key.column, &record.west, &record.south,
+                                           &record.east, &record.north, &valid);
+}
+
+bool RecordOf(const fs::path& out, const build::TileKey& key, const std::map<build::TileKey, nlohmann::json>& manifests,
+              build::TileRecord& record) {
+  const fs::path path = out / build::TilePath(key);
+  std::error_code ec;
+  const auto bytes = fs::file_size(path, ec);
+  if (ec) return false;
+  record.key = key;
+  record.bytes = bytes;
+  TileBounds(key, record);
+  const auto it = manifests.find(key);
+  if (it != manifests.end() && it->second.contains("models") && it->second.value("bytes", 0ull) == bytes) {
+    record.models = it->second.at("models").get<long>();
+    return true;
+  }
+  std::map<std::string, std::vector<std::string>> textures;
+  std::map<std::string, LonLatID> locations;
+  long* handle = nullptr;
+  if (!CBaseParser::ReadKmzToListEx(path.string(), textures, locations, handle)) return false;
+  std::string unused;
+  CBaseParser::ReadOneKmzData(handle, unused, unused, true);
+  record.models = static_cast<long>(locations.size());
+  return true;
+}
+
+}  // namespace kmztool::pipeline
