@@ -270,6 +270,14 @@ TEST_F(HostileFolderTest, BuildFoldersThatHoldTheSourceAreRefused) {
   EXPECT_TRUE(refused(Path("a/src"), Path("alias")));
   EXPECT_TRUE(refused(Path("a/src"), Path("a/src/../..")));
   EXPECT_TRUE(refused(Path("a/src"), Path("a/src/./")));
+  // A name still to be created, then ".." and a link: "new/../into/.." is
+  // the link target's parent once the build has made "new", not the folder
+  // the text reduces to.
+  fs::create_directories(Path("b"));
+  fs::create_directory_symlink(Path("a/src"), Path("b/into"));
+  EXPECT_TRUE(refused(Path("a/src"), Path("b/new/../into/..")));
+  EXPECT_TRUE(refused(Path("a/src"), Path("b/new/../into/../new2/..")));
+  EXPECT_FALSE(refused(Path("a/src"), Path("b/new/../into/../../b")));
   EXPECT_FALSE(RefuseBuildFolders(Path("a/out/work/src"), Path("b"), Path("a/out/work")).empty());
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src/out")));
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src2")));
