@@ -73,7 +73,8 @@ int RunPackage(const PackageOptions& opt) {
     return kmztool::kFailed;
   }
   if (!found) {
-    std::cerr << "kmztile package: " << opt.folder << " holds no model file (*.dae)\n";
+    std::cerr << "kmztile package: nothing was packaged: " << opt.folder
+              << " holds no model file (*.dae), or its package folder middle is unusable (see above)\n";
     return kmztool::kFailed;
   }
   const std::vector<std::string> coords = ReadLines(Native(result) + "/coords.txt");

@@ -10,6 +10,7 @@
 #include "BaseParser.h"
 #include "placement/detail/FolderListing.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/Locale.h"
 #include "platform/Paths.h"
 #include "platform/Problems.h"
@@ -68,6 +69,13 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::vector<std::string> models;
   kmztile::placement::detail::ListFolderFiles(folder, "dae", models);
   const std::string middle = folder + "\\middle";
+  // The package folder is the library's own: one that is a symbolic link may
+  // lead anywhere, so nothing is written into or deleted from it.
+  if (platform::IsSymbolicLink(middle)) {
+    platform::ReportProblem(platform::NativePath(middle),
+                            "the package folder is a symbolic link; nothing is written into or deleted from it");
+    return false;
+  }
   platform::MakeDirectory(middle);
   m_coordSysText = coordSysText;
   m_auxText = auxText;

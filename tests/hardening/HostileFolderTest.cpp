@@ -137,6 +137,20 @@ TEST_F(HostileFolderTest, SymbolicLinksAreNeitherFollowedNorPacked) {
   fs::remove(src + "/middle/0001.kmz");
   Package(src);
   EXPECT_FALSE(kmztest::Exists(src + "/middle/0001.kmz"));
+
+  // Nor is a package folder behind a link written into: packages, the
+  // coordinates and the scope file replaced the files of the folder it named.
+  fs::rename(Path("outside/doc.kml"), src + "/doc.kml");
+  fs::remove_all(src + "/middle");
+  kmztest::WriteFile(Path("elsewhere/0001.kmz"), "precious");
+  kmztest::WriteFile(Path("elsewhere/coords.txt"), "precious");
+  fs::create_directory_symlink(Path("elsewhere"), src + "/middle");
+  kmztile::platform::TakeProblems();
+  EXPECT_FALSE(Package(src));
+  EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/0001.kmz")), "precious");
+  EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/coords.txt")), "precious");
+  EXPECT_FALSE(kmztest::Exists(Path("elsewhere/scope.txt")));
+  EXPECT_TRUE(Recorded(kmztile::platform::TakeProblems(), "/src/middle"));
 }
 
 // A FIFO (or device) as an archive, a model, a texture or a template is
