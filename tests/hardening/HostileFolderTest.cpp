@@ -267,6 +267,24 @@ TEST_F(HostileFolderTest, ClearingDeletesOnlyWhatTheLibraryMade) {
   EXPECT_FALSE(parser.EarlyPrepare("")) << "an import wrote through the link";
   EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/a.kml")), "not ours");
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("elsewhere")), fs::directory_iterator()), 1);
+
+  // Nor does building a tile, which reads the level folders' models and
+  // writes its own files there: it replaced a file of the linked folder.
+  const std::string middle = Path("src/middle");
+  CBaseParser builder;
+  builder.SetRequireFile(middle, middle + "/scope.txt", middle + "/coords.txt");
+  ASSERT_TRUE(builder.EarlyPrepare(""));
+  const double size = 360.0 / (1 << 18);  // model 0001 stands at 116.37350704, 39.91951240
+  const long row = static_cast<long>((90 - 39.91951240) / size), column = static_cast<long>((116.37350704 + 180) / size);
+  const std::string tile = "18-" + std::to_string(row) + "-" + std::to_string(column);
+  std::string kmz;
+  ASSERT_TRUE(builder.CreateTile(CreateGeographicPyramid(), 18, row, column, &kmz));
+  ASSERT_FALSE(kmz.empty());
+  fs::rename(middle + "/1", Path("level18"));
+  kmztest::WriteFile(Path("level18/" + tile + ".kmz"), "not ours");
+  fs::create_directory_symlink(Path("level18"), middle + "/1");
+  EXPECT_FALSE(builder.CreateTile(CreateGeographicPyramid(), 18, row, column, &kmz));
+  EXPECT_EQ(kmztest::ReadFile(Path("level18/" + tile + ".kmz")), "not ours");
 }
 
 // A build empties its output and working folders: one that is or holds the
