@@ -275,7 +275,8 @@ TEST_F(HostileFolderTest, ClearingDeletesOnlyWhatTheLibraryMade) {
   builder.SetRequireFile(middle, middle + "/scope.txt", middle + "/coords.txt");
   ASSERT_TRUE(builder.EarlyPrepare(""));
   const double size = 360.0 / (1 << 18);  // model 0001 stands at 116.37350704, 39.91951240
-  const long row = static_cast<long>((90 - 39.91951240) / size), column = static_cast<long>((116.37350704 + 180) / size);
+  const long row = static_cast<long>((90 - 39.91951240) / size);
+  const long column = static_cast<long>((116.37350704 + 180) / size);
   const std::string tile = "18-" + std::to_string(row) + "-" + std::to_string(column);
   std::string kmz;
   ASSERT_TRUE(builder.CreateTile(CreateGeographicPyramid(), 18, row, column, &kmz));
@@ -312,6 +313,11 @@ TEST_F(HostileFolderTest, BuildFoldersThatHoldTheSourceAreRefused) {
   EXPECT_FALSE(refused(Path("a/src"), Path("b/new/../into/../../b")));
   EXPECT_FALSE(RefuseBuildFolders(Path("a/out/work/src"), Path("b"), Path("a/out/work")).empty());
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src/out")));
+  // Nor may it be a model's texture folder, whose textures would be lost.
+  kmztest::WriteFile(Path("a/src/0001.dae"), "<COLLADA/>");
+  EXPECT_TRUE(refused(Path("a/src"), Path("a/src/0001")));
+  EXPECT_TRUE(refused(Path("alias/src/"), Path("a/src/./0001/")));
+  EXPECT_FALSE(refused(Path("a/src"), Path("a/src/0001/out")));
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src2")));
   EXPECT_FALSE(refused(Path("a/src"), Path("a/sr")));
 }
