@@ -8,7 +8,7 @@
 #
 # Environment:
 #   KMZTILE_BUILD  build folder holding tools/kmztile, bench/codec_floor and
-#                  samples/generator/kmztile-samplegen (default /work/build-perf)
+#                  samples/generator/kmztile-samplegen (default: build/ of this checkout)
 #   CITY_WORK      scratch folder (default /tmp/kmztile-city); cities are kept
 #                  there and reused when already generated with the same N
 #   JOBS           --jobs of the build (default 2)
@@ -17,7 +17,7 @@
 #   KEEP           1: keep the build output (default: removed after measuring)
 set -euo pipefail
 
-BUILD=${KMZTILE_BUILD:-/work/build-perf}
+BUILD=${KMZTILE_BUILD:-$(cd "$(dirname "$0")/.." && pwd)/build}
 WORK=${CITY_WORK:-/tmp/kmztile-city}
 JOBS=${JOBS:-2}
 KMZTILE=$BUILD/tools/kmztile

@@ -49,7 +49,8 @@ int RunPackage(const PackageOptions& opt) {
     return kmztool::kFailed;
   }
   if (!found) {
-    std::cerr << "kmztile package: " << opt.folder << " holds no model file (*.dae)\n";
+    std::cerr << "kmztile package: nothing was packaged: " << opt.folder
+              << " holds no model file (*.dae), or its package folder middle is unusable (see above)\n";
     return kmztool::kFailed;
   }
   // The two files read back by the library's own readers.

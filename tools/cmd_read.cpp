@@ -42,18 +42,22 @@ std::string ReadStandardInput(std::string& out) {
     if (static_cast<std::uint64_t>(info.st_size) > kMaxStandardInput) return tooLarge;
     out.reserve(static_cast<std::size_t>(info.st_size));
   }
+  // Standard input is always archive bytes: anything else would otherwise
+  // be taken for the name of a file to open. Its first bytes decide, so an
+  // endless stream of something else (/dev/zero) is refused at once rather
+  // than after a gigabyte.
+  const char* const notArchive = "standard input is not a KMZ archive (no zip local header at its start)";
   const std::size_t chunk = 1 << 20;
   auto buffer = std::make_unique<char[]>(chunk);
   std::size_t got;
   while ((got = std::fread(buffer.get(), 1, chunk, stdin)) > 0) {
     if (out.size() + got > kMaxStandardInput) return tooLarge;
     out.append(buffer.get(), got);
+    if (out.size() >= 4 && !kmztile::reading::IsArchiveBytes(out)) return notArchive;
   }
   if (std::ferror(stdin)) return "cannot read standard input";
   if (out.empty()) return "standard input is empty";
-  // Standard input is always archive bytes: anything else would otherwise
-  // be taken for the name of a file to open.
-  if (!kmztile::reading::IsArchiveBytes(out)) return "standard input is not a KMZ archive (no zip local header at its start)";
+  if (!kmztile::reading::IsArchiveBytes(out)) return notArchive;
   return "";
 }
 

@@ -12,6 +12,7 @@
 #include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/Locale.h"
 #include "platform/Paths.h"
 #include "platform/Problems.h"
@@ -37,6 +38,13 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::vector<std::string> models;
   placement::ListFolderFiles(folder, "dae", models);
   const std::string middle = folder + "\\middle";
+  // The package folder is the library's own: one that is a symbolic link may
+  // lead anywhere, so nothing is written into or deleted from it.
+  if (platform::IsSymbolicLink(middle)) {
+    platform::ReportProblem(platform::NativePath(middle),
+                            "the package folder is a symbolic link; nothing is written into or deleted from it");
+    return false;
+  }
   platform::MakeDirectory(middle);
   m_coordSysText = coordSysText;
   m_auxText = auxText;

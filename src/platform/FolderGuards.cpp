@@ -24,9 +24,24 @@ std::string LinkTarget(const std::string& path) {
 }
 
 std::string CanonicalPath(const std::string& path) {
+  // Component by component, as the build later creates and walks the path:
+  // a name that exists is resolved (links included) before a ".." after it
+  // is applied, and a name that does not exist yet will be a new folder, so
+  // ".." after it leads back. Normalising the missing tail as text instead
+  // would read "new/../link/.." as "." although it names the link's parent.
   std::error_code ec;
-  fs::path resolved = fs::weakly_canonical(fs::absolute(NativePath(path), ec), ec);
-  if (ec) return fs::absolute(NativePath(path), ec).lexically_normal().string();
+  const fs::path absolute = fs::absolute(NativePath(path), ec);
+  fs::path resolved = absolute.root_path();
+  for (const fs::path& part : absolute.relative_path()) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      resolved = resolved.parent_path();
+      continue;
+    }
+    resolved /= part;
+    fs::path real = fs::canonical(resolved, ec);
+    if (!ec) resolved = std::move(real);
+  }
   std::string text = resolved.string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;

@@ -3,12 +3,16 @@
 // folder).
 #include "BaseParser.h"
 #include "core/detail/TileCore.h"
+#include "folders/detail/LevelFolderLinks.h"
 #include "platform/KmlFiles.h"
 #include "tiles/detail/TileNames.h"
 
 bool CBaseParser::CreateTile(IPyramidPtr pyramid, long level, long row, long column, std::string* kmz) {
   // A level without a level folder (number outside 0 to 9) cannot be built.
   if (!kmz || !kmztile::tiles::detail::LevelFolderNumber(m_maxLevel, level)) return false;
+  // The tile reads its models from the level folders and writes its files
+  // there: a level folder that is a symbolic link may lead anywhere.
+  if (kmztile::folders::detail::AnyLevelFolderIsALink(m_workFolder, m_levelFolderCount)) return false;
   std::vector<std::string> models;
   if (!SelectKml(m_coordsFile, std::move(pyramid), level, row, column, &models)) return false;
   m_lastTileModelCount = static_cast<int>(models.size());

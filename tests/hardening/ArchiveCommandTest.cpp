@@ -83,6 +83,13 @@ TEST_F(ArchiveCommand, StandardInputIsBoundedAndAlwaysBytes) {
   const CliRun name = RunCli("read - < '" + Path("name.txt") + "'");
   EXPECT_EQ(name.exitCode, 1);
   EXPECT_NE(name.err.find("standard input is not a KMZ archive"), std::string::npos) << name.err;
+  // Its first bytes decide: an endless stream of something else is refused
+  // at once, not after a gigabyte of it has been read.
+  const auto start = std::chrono::steady_clock::now();
+  const CliRun zeros = RunCli("read - < /dev/zero");
+  EXPECT_EQ(zeros.exitCode, 1);
+  EXPECT_NE(zeros.err.find("standard input is not a KMZ archive"), std::string::npos) << zeros.err;
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 
   // Beyond 1 GiB it is refused before anything is read (a sparse file costs no disk).
   const std::string huge = Path("huge.kmz");

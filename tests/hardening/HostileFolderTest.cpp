@@ -137,6 +137,20 @@ TEST_F(HostileFolderTest, SymbolicLinksAreNeitherFollowedNorPacked) {
   fs::remove(src + "/middle/0001.kmz");
   Package(src);
   EXPECT_FALSE(kmztest::Exists(src + "/middle/0001.kmz"));
+
+  // Nor is a package folder behind a link written into: packages, the
+  // coordinates and the scope file replaced the files of the folder it named.
+  fs::rename(Path("outside/doc.kml"), src + "/doc.kml");
+  fs::remove_all(src + "/middle");
+  kmztest::WriteFile(Path("elsewhere/0001.kmz"), "precious");
+  kmztest::WriteFile(Path("elsewhere/coords.txt"), "precious");
+  fs::create_directory_symlink(Path("elsewhere"), src + "/middle");
+  kmztile::platform::TakeProblems();
+  EXPECT_FALSE(Package(src));
+  EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/0001.kmz")), "precious");
+  EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/coords.txt")), "precious");
+  EXPECT_FALSE(kmztest::Exists(Path("elsewhere/scope.txt")));
+  EXPECT_TRUE(Recorded(kmztile::platform::TakeProblems(), "/src/middle"));
 }
 
 // A FIFO (or device) as an archive, a model, a texture or a template is
@@ -253,6 +267,25 @@ TEST_F(HostileFolderTest, ClearingDeletesOnlyWhatTheLibraryMade) {
   EXPECT_FALSE(parser.EarlyPrepare("")) << "an import wrote through the link";
   EXPECT_EQ(kmztest::ReadFile(Path("elsewhere/a.kml")), "not ours");
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("elsewhere")), fs::directory_iterator()), 1);
+
+  // Nor does building a tile, which reads the level folders' models and
+  // writes its own files there: it replaced a file of the linked folder.
+  const std::string middle = Path("src/middle");
+  CBaseParser builder;
+  builder.SetRequireFile(middle, middle + "/scope.txt", middle + "/coords.txt");
+  ASSERT_TRUE(builder.EarlyPrepare(""));
+  const double size = 360.0 / (1 << 18);  // model 0001 stands at 116.37350704, 39.91951240
+  const long row = static_cast<long>((90 - 39.91951240) / size);
+  const long column = static_cast<long>((116.37350704 + 180) / size);
+  const std::string tile = "18-" + std::to_string(row) + "-" + std::to_string(column);
+  std::string kmz;
+  ASSERT_TRUE(builder.CreateTile(CreateGeographicPyramid(), 18, row, column, &kmz));
+  ASSERT_FALSE(kmz.empty());
+  fs::rename(middle + "/1", Path("level18"));
+  kmztest::WriteFile(Path("level18/" + tile + ".kmz"), "not ours");
+  fs::create_directory_symlink(Path("level18"), middle + "/1");
+  EXPECT_FALSE(builder.CreateTile(CreateGeographicPyramid(), 18, row, column, &kmz));
+  EXPECT_EQ(kmztest::ReadFile(Path("level18/" + tile + ".kmz")), "not ours");
 }
 
 // A build empties its output and working folders: one that is or holds the
@@ -270,8 +303,21 @@ TEST_F(HostileFolderTest, BuildFoldersThatHoldTheSourceAreRefused) {
   EXPECT_TRUE(refused(Path("a/src"), Path("alias")));
   EXPECT_TRUE(refused(Path("a/src"), Path("a/src/../..")));
   EXPECT_TRUE(refused(Path("a/src"), Path("a/src/./")));
+  // A name still to be created, then ".." and a link: "new/../into/.." is
+  // the link target's parent once the build has made "new", not the folder
+  // the text reduces to.
+  fs::create_directories(Path("b"));
+  fs::create_directory_symlink(Path("a/src"), Path("b/into"));
+  EXPECT_TRUE(refused(Path("a/src"), Path("b/new/../into/..")));
+  EXPECT_TRUE(refused(Path("a/src"), Path("b/new/../into/../new2/..")));
+  EXPECT_FALSE(refused(Path("a/src"), Path("b/new/../into/../../b")));
   EXPECT_FALSE(RefuseBuildFolders(Path("a/out/work/src"), Path("b"), Path("a/out/work")).empty());
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src/out")));
+  // Nor may it be a model's texture folder, whose textures would be lost.
+  kmztest::WriteFile(Path("a/src/0001.dae"), "<COLLADA/>");
+  EXPECT_TRUE(refused(Path("a/src"), Path("a/src/0001")));
+  EXPECT_TRUE(refused(Path("alias/src/"), Path("a/src/./0001/")));
+  EXPECT_FALSE(refused(Path("a/src"), Path("a/src/0001/out")));
   EXPECT_FALSE(refused(Path("a/src"), Path("a/src2")));
   EXPECT_FALSE(refused(Path("a/src"), Path("a/sr")));
 }

@@ -80,6 +80,25 @@ std::string Bmp(std::int32_t w, std::int32_t h, std::size_t pixelBytes) {
   return file;
 }
 
+// An 8 x 8 gray progressive JPEG: its DC scan, then the same AC scan
+// (end of band, adding nothing) @p acScans times. libjpeg takes the repeats
+// without a warning; each is a pass over the whole picture.
+std::string JpegRepeatingAScan(int acScans) {
+  const auto segment = [](char marker, const std::string& body) {
+    const std::size_t n = body.size() + 2;
+    return std::string("\xFF") + marker + static_cast<char>(n >> 8) + static_cast<char>(n) + body;
+  };
+  const std::string oneCode = std::string("\x01", 1) + std::string(15, '\0');  // one code of one bit
+  std::string jpeg = "\xFF\xD8";
+  jpeg += segment('\xDB', std::string(1, '\0') + std::string(64, '\x01'));
+  jpeg += segment('\xC2', std::string("\x08\0\x08\0\x08\x01\x01\x11\0", 9));
+  jpeg += segment('\xC4', std::string("\x00", 1) + oneCode + std::string("\x00", 1));  // DC: difference 0
+  jpeg += segment('\xC4', std::string("\x10", 1) + oneCode + std::string("\x00", 1));  // AC: end of block
+  jpeg += segment('\xDA', std::string("\x01\x01\x00\x00\x00\x00", 6)) + "\x7F";
+  for (int i = 0; i < acScans; ++i) jpeg += segment('\xDA', std::string("\x01\x01\x00\x01\x3F\x00", 6)) + "\x7F";
+  return jpeg + "\xFF\xD9";
+}
+
 // The GIF of a real archive.
 std::string RealGif() {
   std::vector<std::string> names, contents;
@@ -139,6 +158,8 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"PNG header declaring 8193x8192", PngDeclaring(8193, 8192), 4, DecodeStatus::kTooLarge},
       {"GIF screen of 65535x65535", bigGif, 0, DecodeStatus::kTooLarge},
       {"BMP header declaring 10000x10000", Bmp(10000, 10000, 0), 0, DecodeStatus::kTooLarge},
+      {"progressive JPEG repeating one scan", JpegRepeatingAScan(1000), 3, DecodeStatus::kTooLarge},
+      {"progressive JPEG of 500 scans", JpegRepeatingAScan(499), 3, DecodeStatus::kOk},
       {"whole real JPEG", jpeg, 0, DecodeStatus::kOk},
       {"whole real PNG", png, 0, DecodeStatus::kOk},
       {"whole real TIFF", tiff, 0, DecodeStatus::kOk},

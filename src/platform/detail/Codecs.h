@@ -13,10 +13,18 @@ namespace kmztile::platform::detail {
 enum class DecodeStatus {
   kOk,
   kUnsupported,  ///< not a format the image class reads (or not the stated one)
-  kTooLarge,     ///< the header declares more than kMaxPixels (nothing was allocated)
+  kTooLarge,     ///< the header declares more than kMaxPixels, or a JPEG holds more than
+                 ///< kMaxJpegScans scans (nothing was allocated)
   kTruncated,    ///< the data ends before the picture does
   kDamaged,      ///< the codec refused the data
 };
+
+/**
+ * Most scans a JPEG may hold. A progressive picture has about ten; each scan
+ * costs a pass over the whole picture, so this bounds the time of a decode
+ * as kMaxPixels bounds its memory.
+ */
+constexpr std::size_t kMaxJpegScans = 500;
 
 /**
  * Decodes a JPEG with TurboJPEG. With @p reduction >= 2 the smallest DCT scale
