@@ -78,6 +78,15 @@ TEST_F(SourceCheck, AFolderLaidOutForPackagingIsClean) {
 
   const SourceCheckReport r = CheckSourceFolder(src_ + "/");
   EXPECT_TRUE(r.problems.empty()) << Dump(r);
+  // Spelled relatively, with "." and ".." steps, the folder is just as clean:
+  // the texture folder is compared with resolved references, not as typed.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(src_);
+  for (const char* spelling : {".", "./", "../src", "./../src/."}) {
+    const SourceCheckReport relative = CheckSourceFolder(spelling);
+    EXPECT_TRUE(relative.problems.empty()) << spelling << "\n" << Dump(relative);
+  }
+  fs::current_path(cwd);
   ASSERT_EQ(r.models.size(), 2u);
   EXPECT_EQ(r.models[0].name, "1001");
   ASSERT_EQ(r.models[0].textures.size(), 1u);

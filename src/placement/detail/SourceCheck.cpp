@@ -219,7 +219,8 @@ class FolderChecker {
       Error(modelPath, "the model file is unusable: " + error);
       return;
     }
-    const std::string textureFolder = native_ + "/" + model.name;
+    // Compared with resolved paths, which are normalised: "./duck" is "duck".
+    const std::string textureFolder = NormalisePath(native_ + "/" + model.name);
     std::set<std::string> seen;
     for (const std::string& uri : uris) {
       if (!seen.insert(uri).second) continue;
