@@ -134,6 +134,11 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
   const std::string gif = RealGif();
   // GIF89a, logical screen 65535 x 65535, no colour table.
   const std::string bigGif = std::string("GIF89a") + Le16(65535) + Le16(65535) + std::string("\0\0\0", 3) + ",";
+  // GIF89a, 64x64 with a two-colour table, whose codes are a clear code and
+  // the end code at once: complete sub-blocks that hold no pixel at all.
+  const std::string emptyGif = std::string("GIF89a") + Le16(64) + Le16(64) + std::string("\x80\0\0", 3) +
+                               std::string(6, '\0') + "," + Le16(0) + Le16(0) + Le16(64) + Le16(64) +
+                               std::string("\0\x02\x01\x2c\0;", 6);
   std::string bmpOffsetInHeader = Bmp(9, 8, 4 * 28 * 2);
   bmpOffsetInHeader.replace(10, 4, Le32(20));
   const Case cases[] = {
@@ -151,6 +156,7 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"PNG without its end chunk", png.substr(0, png.size() - 12), 0, DecodeStatus::kTruncated},
       {"TIFF cut in its strip", tiff.substr(0, 100000), 6, DecodeStatus::kTruncated},
       {"GIF cut in its image data", gif.substr(0, gif.size() - 40), 0, DecodeStatus::kTruncated},
+      {"GIF whose codes end before its pixels", emptyGif, 0, DecodeStatus::kTruncated},
       {"BMP with half its rows", Bmp(9, 8, 4 * 28), 0, DecodeStatus::kTruncated},
       {"BMP whose rows start inside its headers", bmpOffsetInHeader, 0, DecodeStatus::kDamaged},
       {"JPEG header declaring 9000x9000", JpegDeclaring(9000, 9000), 3, DecodeStatus::kTooLarge},

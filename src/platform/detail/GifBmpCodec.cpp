@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <memory>
 
 #include "platform/detail/Codecs.h"
@@ -43,6 +44,57 @@ bool SkipSubBlocks(const unsigned char* d, std::size_t n, std::size_t& at) {
   return false;
 }
 
+// Counts the pixels the LZW stream of an image produces, without producing
+// them: each code stands for a string whose length is known from the code it
+// extends. stb fills whatever a stream leaves out with zeros, so a stream
+// that reaches its end code (or its data's end) early is a truncated picture.
+// @p at is the first sub-block; false when the codes are not a valid stream.
+bool CountLzwPixels(const unsigned char* d, std::size_t n, std::size_t at, unsigned minCodeSize,
+                    std::uint64_t& pixels) {
+  if (minCodeSize < 2 || minCodeSize > 11) return false;
+  const unsigned clear = 1u << minCodeSize, end = clear + 1;
+  std::uint16_t length[4096];
+  unsigned next = clear + 2, codeSize = minCodeSize + 1;
+  int previous = -1;
+  std::uint32_t bits = 0;
+  unsigned bitCount = 0;
+  pixels = 0;
+  while (at < n) {
+    std::size_t block = d[at++];
+    if (block == 0 || block > n - at) return true;  // terminator, or the data's end: stop counting
+    for (; block > 0; --block) {
+      bits |= static_cast<std::uint32_t>(d[at++]) << bitCount;
+      bitCount += 8;
+      while (bitCount >= codeSize) {
+        const unsigned code = bits & ((1u << codeSize) - 1);
+        bits >>= codeSize;
+        bitCount -= codeSize;
+        if (code == clear) {
+          next = clear + 2;
+          codeSize = minCodeSize + 1;
+          previous = -1;
+          continue;
+        }
+        if (code == end) return true;
+        const auto lengthOf = [&](unsigned c) -> std::uint64_t { return c < clear ? 1 : length[c]; };
+        if (previous < 0) {
+          if (code >= clear) return false;
+          pixels += 1;
+        } else {
+          if (code > next || (code == next && next >= 4096)) return false;
+          pixels += code == next ? lengthOf(previous) + 1 : lengthOf(code);
+          if (next < 4096) {
+            length[next] = static_cast<std::uint16_t>(std::min<std::uint64_t>(lengthOf(previous) + 1, 4096));
+            if (++next == (1u << codeSize) && codeSize < 12) ++codeSize;
+          }
+        }
+        previous = static_cast<int>(code);
+      }
+    }
+  }
+  return true;
+}
+
 // The logical screen is what stb allocates; the first image must be whole.
 DecodeStatus CheckGif(const unsigned char* d, std::size_t n) {
   if (n < 13) return DecodeStatus::kTruncated;
@@ -57,12 +109,16 @@ DecodeStatus CheckGif(const unsigned char* d, std::size_t n) {
       if (!SkipSubBlocks(d, n, at)) break;
     } else if (block == 0x2C) {  // image descriptor
       if (n - at < 9) break;
+      const std::uint64_t framePixels = std::uint64_t{Le16(d + at + 4)} * Le16(d + at + 6);
       const unsigned char flags = d[at + 8];
       at += 9;
       if (flags & 0x80) at += 3u << ((flags & 7) + 1);  // local colour table
       if (at >= n) break;
-      ++at;  // LZW minimum code size
-      return SkipSubBlocks(d, n, at) ? DecodeStatus::kOk : DecodeStatus::kTruncated;
+      const unsigned minCodeSize = d[at++];
+      std::uint64_t pixels = 0;
+      if (!CountLzwPixels(d, n, at, minCodeSize, pixels)) return DecodeStatus::kDamaged;
+      if (!SkipSubBlocks(d, n, at) || pixels < framePixels) return DecodeStatus::kTruncated;
+      return DecodeStatus::kOk;
     } else {
       return DecodeStatus::kDamaged;  // the trailer, or no block at all, before any image
     }
