@@ -57,11 +57,4 @@ unsigned ShardOf(const TileKey& key, unsigned count) {
   return static_cast<unsigned>(h % count) + 1;
 }
 
-std::vector<TileKey> SelectShard(const std::vector<TileKey>& tiles, const Shard& shard) {
-  std::vector<TileKey> mine;
-  for (const TileKey& key : tiles)
-    if (ShardOf(key, shard.count) == shard.index) mine.push_back(key);
-  return mine;
-}
-
 }  // namespace kmztool::build

@@ -26,7 +26,4 @@ bool ParseShard(const std::string& text, Shard& shard, std::string& error);
 /** The shard (1 to count) that builds @p key among @p count shards. */
 unsigned ShardOf(const TileKey& key, unsigned count);
 
-/** The tiles of @p tiles that belong to @p shard, in their order. */
-std::vector<TileKey> SelectShard(const std::vector<TileKey>& tiles, const Shard& shard);
-
 }  // namespace kmztool::build
