@@ -7,6 +7,7 @@ seconds=${1:-60}
 bash scripts/bootstrap.sh
 if ! command -v clang++-14 >/dev/null; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang-14 libclang-rt-14-dev >/dev/null
 fi
 build=build-fuzz

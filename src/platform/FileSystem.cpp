@@ -69,13 +69,6 @@ const char* SkipReason(const std::string& name, mode_t mode) {
 
 }  // namespace
 
-const char* ListingSkipReason(const std::string& nativePath) {
-  struct stat st {};
-  if (::lstat(nativePath.c_str(), &st) != 0) return nullptr;
-  const auto slash = nativePath.find_last_of('/');
-  return SkipReason(slash == std::string::npos ? nativePath : nativePath.substr(slash + 1), st.st_mode);
-}
-
 bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out) {
   out.clear();
   if (InjectedFault(FileOp::Directory)) return false;

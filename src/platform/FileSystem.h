@@ -21,19 +21,11 @@ struct DirEntry {
  * last path component may hold "*" and "?" and matches case-insensitively
  * ("*.*" matches every name, "." and ".." included); a pattern without
  * wildcards names one entry (a symbolic link is never taken for a folder).
- * Entries that ListingSkipReason names are left out and recorded as
- * problems (platform/Problems.h). @return false when nothing matches or the
+ * Names holding a backslash, symbolic links and anything but a plain file
+ * or a folder are left out and recorded as problems (platform/Problems.h). @return false when nothing matches or the
  * folder cannot be read.
  */
 bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out);
-
-/**
- * Why a listing skips the entry at @p nativePath (a path of this system,
- * taken as it stands, not translated), or nullptr when it lists it: a name
- * holding a backslash, a symbolic link, or anything but a plain file or a
- * folder. Walkers outside the platform listing apply the same rule with it.
- */
-const char* ListingSkipReason(const std::string& nativePath);
 
 /** True when @p path exists (file or folder). */
 bool PathExists(const std::string& path);

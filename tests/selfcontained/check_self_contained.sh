@@ -10,7 +10,7 @@ pattern='\.\.[/\\]shared|/work[/]shared'
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   hits=$(git grep --untracked -nIE "$pattern" -- . || true)
 else
-  hits=$(grep -rnIE --exclude-dir='build*' --exclude-dir=out --exclude-dir=.git "$pattern" . || true)
+  hits=$(grep -rnIE --exclude-dir='build*' --exclude-dir=out --exclude-dir=.git --exclude-dir=node_modules "$pattern" . || true)
 fi
 if [ -n "$hits" ]; then
   echo "files name paths outside the repository (copy the data into tests/data instead):"

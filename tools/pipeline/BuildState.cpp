@@ -55,9 +55,15 @@ bool RecordOf(const fs::path& out, const build::TileKey& key, const std::map<bui
   record.bytes = bytes;
   TileBounds(key, record);
   const auto it = manifests.find(key);
-  if (it != manifests.end() && it->second.contains("models") && it->second.value("bytes", 0ull) == bytes) {
-    record.models = it->second.at("models").get<long>();
-    return true;
+  if (it != manifests.end()) {
+    const auto models = it->second.find("models");
+    const auto size = it->second.find("bytes");
+    // A damaged manifest line is no reason to fail: the tile itself is read.
+    if (models != it->second.end() && models->is_number_integer() && size != it->second.end() &&
+        size->is_number_unsigned() && size->get<std::uintmax_t>() == bytes) {
+      record.models = models->get<long>();
+      return true;
+    }
   }
   std::map<std::string, std::vector<std::string>> textures;
   std::map<std::string, LonLatID> locations;

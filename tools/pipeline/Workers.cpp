@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -178,6 +179,10 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
         --running;
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) workersOk = false;
         continue;
+      }
+      if (done < 0 && errno != EINTR) {  // no worker left to wait for: never spin on it
+        workersOk = false;
+        break;
       }
       const auto now = static_cast<size_t>(counters->done.load());
       if (now > reported) progress.Advance(now - reported), reported = now;
