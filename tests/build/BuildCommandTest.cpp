@@ -46,12 +46,8 @@ std::vector<std::string> Leftovers(const std::string& out) {
 
 nlohmann::json Tileset(const std::string& out) { return nlohmann::json::parse(kmztest::ReadFile(out + "/tileset.json")); }
 
-class BuildCommand : public kmztest::TempDirTest {
+class BuildCommand : public kmztest::CliTempDirTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
-  }
   kmztest::CliRun Build(const std::string& src, const std::string& out, const std::string& extra = "") {
     return kmztest::RunCli("build '" + src + "' '" + out + "' --crs EPSG:4527 --quiet " + extra);
   }

@@ -25,12 +25,8 @@ const std::string& kCity = kmztest::kSampleCity;
 
 bool Mentions(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
-class HostileSource : public kmztest::TempDirTest {
+class HostileSource : public kmztest::CliTempDirTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
-  }
   kmztest::CliRun Build(const std::string& src, const std::string& out, const std::string& extra = "--quiet") {
     return kmztest::RunCli("build '" + src + "' '" + out + "' --crs EPSG:4527 --levels 17-18 " + extra);
   }

@@ -80,12 +80,8 @@ std::set<std::string> Touched(const std::map<std::string, TileFile>& before, con
   return touched;
 }
 
-class IncrementalBuild : public kmztest::TempDirTest {
+class IncrementalBuild : public kmztest::CliTempDirTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
-  }
   kmztest::CliRun Build(const std::string& src, const std::string& out, const std::string& extra = "--crs EPSG:4527") {
     return kmztest::RunCli("build '" + src + "' '" + out + "' --quiet " + extra);
   }

@@ -23,13 +23,8 @@ std::map<std::string, std::string> BuiltTiles(const std::string& out) {
   return tiles;
 }
 
-class CoreEquivalence : public kmztest::TempDirTest {
+class CoreEquivalence : public kmztest::CliTempDirTest {
  protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    if (!kmztest::HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
-  }
-
   // Builds @p source with the command and through the designed operations
   // (in a copy), then compares every tile of levels 15 to 18.
   void ExpectSameTiles(const std::string& source, const std::string& crs) {

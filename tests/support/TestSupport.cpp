@@ -151,6 +151,11 @@ void TempDirTest::SetUp() {
   dir_ = tmpl;
 }
 
+void CliTempDirTest::SetUp() {
+  TempDirTest::SetUp();
+  if (!HaveCli()) GTEST_SKIP() << "KMZTILE_CLI is not set";
+}
+
 void TempDirTest::TearDown() {
   std::error_code ec;
   fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);

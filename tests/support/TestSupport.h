@@ -79,4 +79,10 @@ class TempDirTest : public ::testing::Test {
   std::string dir_;
 };
 
+/** A temporary folder for tests that run the command; skipped without KMZTILE_CLI. */
+class CliTempDirTest : public TempDirTest {
+ protected:
+  void SetUp() override;
+};
+
 }  // namespace kmztest
