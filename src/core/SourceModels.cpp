@@ -7,8 +7,9 @@
 
 namespace kmztile::core {
 
-SourceModels::SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices)
-    : catalog_(catalog), indices_(std::move(indices)) {}
+SourceModels::SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices,
+                           DeflatedColladas* colladas)
+    : catalog_(catalog), indices_(std::move(indices)), colladas_(colladas) {}
 
 bool SourceModels::Document(std::size_t i, std::string& text) {
   text = Model(i).document;
@@ -32,7 +33,20 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   ModelEntry collada;
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
-  if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
+  const auto known = colladas_ ? colladas_->find(indices_[i]) : DeflatedColladas::iterator{};
+  if (colladas_ && known != colladas_->end()) {
+    collada.deflated = known->second;
+  } else {
+    if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
+    // Only what AddFile would deflate is kept deflated (a file that begins
+    // like an image is stored as it stands).
+    auto deflated = std::make_shared<platform::DeflatedText>();
+    if (colladas_ && !platform::IsCompressedImage(collada.data) && platform::DeflateText(collada.data, *deflated)) {
+      collada.deflated = deflated;
+      (*colladas_)[indices_[i]] = std::move(deflated);
+      collada.data.clear();
+    }
+  }
   entries.push_back(std::move(collada));
   return true;
 }

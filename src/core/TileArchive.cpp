@@ -30,7 +30,8 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
       if (outcome == TextureOutcome::Undecodable)
         platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
       if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
-      if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) return false;
+      const std::string name = tiles::detail::InsertBaseName(entry.name, base);
+      if (entry.deflated ? !zip.AddDeflated(name, *entry.deflated) : !zip.AddFile(name, entry.data)) return false;
     }
   }
   std::string bytes;

@@ -1,6 +1,7 @@
 #include "platform/ZipWriter.h"
 
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -116,6 +117,54 @@ bool ZipWriter::Add(const std::string& name, const std::string& data, bool compr
 
 bool ZipWriter::AddFile(const std::string& name, const std::string& data) {
   return Add(name, data, !IsCompressedImage(data), kTextDeflateLevel);
+}
+
+bool ZipWriter::AddDeflated(const std::string& name, const DeflatedText& text) {
+  if (state_->failed || IsRefusedName(name)) return false;
+  // Raw mode: minizip writes the header for a level-kTextDeflateLevel entry
+  // and takes the stream, its CRC and its length as they are. Deflating in
+  // place, minizip marks an entry zlib judged text; here that is said up front.
+  // Without file information minizip writes a zero date and time; with it,
+  // a zero dosDate is computed from tmz_date, where month 0 would count as
+  // January: the month one before it (unsigned, so tm_mon + 1 wraps to 0)
+  // gives the same zero.
+  zip_fileinfo info{};
+  info.tmz_date.tm_mon = static_cast<uInt>(-1);
+  info.internal_fa = text.text ? 1 : 0;
+  if (zipOpenNewFileInZip2_64(state_->zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                              kTextDeflateLevel, 1, 0) != ZIP_OK) {
+    state_->failed = true;
+    return false;
+  }
+  if (!text.bytes.empty() && zipWriteInFileInZip(state_->zip, text.bytes.data(),
+                                                 static_cast<unsigned>(text.bytes.size())) != ZIP_OK)
+    state_->failed = true;
+  if (zipCloseFileInZipRaw64(state_->zip, text.size, text.crc) != ZIP_OK) state_->failed = true;
+  state_->failed = state_->failed || state_->file.failed;
+  return !state_->failed;
+}
+
+bool DeflateText(const std::string& data, DeflatedText& out) {
+  // One zlib call takes at most 4 GiB; a text that large is left to AddFile.
+  if (data.size() > (1u << 30)) return false;
+  // The stream minizip makes for an entry: raw deflate, default memory level and strategy.
+  z_stream stream{};
+  if (deflateInit2(&stream, kTextDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  std::string bytes(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(bytes.data());
+  stream.avail_out = static_cast<uInt>(bytes.size());
+  const int rc = deflate(&stream, Z_FINISH);
+  const std::size_t written = stream.total_out;
+  out.text = stream.data_type == Z_TEXT;
+  deflateEnd(&stream);
+  if (rc != Z_STREAM_END) return false;
+  bytes.resize(written);
+  out.bytes.swap(bytes);
+  out.crc = crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+  out.size = data.size();
+  return true;
 }
 
 bool ZipWriter::Finish(std::string& out) {

@@ -19,6 +19,20 @@ constexpr int kTextDeflateLevel = 1;
 /** True when @p data already holds compressed image bytes (JPEG, PNG or GIF). */
 bool IsCompressedImage(const std::string& data);
 
+/**
+ * A text deflated once, the way ZipWriter::AddFile deflates it, so that the
+ * same file can enter many archives without being compressed again.
+ */
+struct DeflatedText {
+  std::string bytes;   ///< raw deflate stream at kTextDeflateLevel
+  unsigned long crc = 0;
+  std::size_t size = 0;  ///< the text's own length
+  bool text = false;     ///< zlib judged the data text (the entry's "text" attribute)
+};
+
+/** Deflates @p data as AddFile deflates a text entry. @return false when zlib fails or the text exceeds 1 GiB. */
+bool DeflateText(const std::string& data, DeflatedText& out);
+
 /** An archive being written into memory. */
 class ZipWriter {
  public:
@@ -46,6 +60,12 @@ class ZipWriter {
    * kTextDeflateLevel otherwise. @return as Add.
    */
   bool AddFile(const std::string& name, const std::string& data);
+
+  /**
+   * Appends a text deflated beforehand by DeflateText: the entry is byte for
+   * byte the one AddFile would write for the text. @return as Add.
+   */
+  bool AddDeflated(const std::string& name, const DeflatedText& text);
 
   /** Writes the central directory and hands over the archive bytes. @return false when writing failed. */
   bool Finish(std::string& out);

@@ -1,5 +1,6 @@
 // The checked central directory behind every archive read.
 #include "TestSupport.h"
+#include "platform/ZipWriter.h"
 #include "reading/detail/ZipDirectory.h"
 
 using kmztile::reading::detail::ZipDirectory;
@@ -76,4 +77,34 @@ TEST(ZipDirectory, ReadRefusesHostileDeclaredSizes) {
   EXPECT_EQ(out, "keep");
   EXPECT_TRUE(ZipDirectory::Read(zip, entry, out));
   EXPECT_EQ(out.size(), 1000u);
+}
+
+// A COLLADA file deflated once and added to many tiles must give each tile
+// the archive that deflating it in place gives, at every size around
+// minizip's 64 KiB write buffer; and the reader must get the text back.
+TEST(ZipDirectory, PreDeflatedTextsWriteTheArchiveAddFileWrites) {
+  std::string noise;
+  unsigned state = 12345;
+  for (int i = 0; i < 3 << 20; ++i) {
+    state = state * 1103515245u + 12345u;
+    noise += static_cast<char>('0' + (state >> 16) % 40);
+  }
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65537},
+                                 std::size_t{1} << 20, noise.size()}) {
+    const std::string text = noise.substr(0, size);
+    kmztile::platform::ZipWriter direct, predeflated;
+    kmztile::platform::DeflatedText deflated;
+    ASSERT_TRUE(kmztile::platform::DeflateText(text, deflated)) << size;
+    ASSERT_TRUE(direct.AddFile("a.kml", "<kml/>") && direct.AddFile("m/x.dae", text));
+    ASSERT_TRUE(predeflated.AddFile("a.kml", "<kml/>") && predeflated.AddDeflated("m/x.dae", deflated));
+    std::string a, b, back;
+    ASSERT_TRUE(direct.Finish(a) && predeflated.Finish(b));
+    EXPECT_TRUE(a == b) << size << " bytes: the archives differ";
+    ZipDirectory dir;
+    ASSERT_TRUE(ZipDirectory::Parse(b, dir)) << size;
+    if (size > 0) {
+      ASSERT_TRUE(dir.ReadByName(b, "m/x.dae", back)) << size;
+      EXPECT_TRUE(back == text) << size;
+    }
+  }
 }

@@ -81,10 +81,10 @@ build::TileKey KeyOf(const PlannedTile& t) { return {t.level, t.row, t.column}; 
 
 // Builds and writes one tile; the manifest line says what happened.
 nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const PlannedTile& t, const fs::path& out,
-                        kmztile::tiles::detail::TextureCache& cache) {
+                        kmztile::tiles::detail::TextureCache& cache, kmztile::core::DeflatedColladas& colladas) {
   const build::TileKey key = KeyOf(t);
   nlohmann::json line = {{"level", t.level}, {"row", t.row}, {"column", t.column}};
-  kmztile::core::SourceModels models(catalog, t.models);
+  kmztile::core::SourceModels models(catalog, t.models, &colladas);
   std::string document, kmz;
   if (!kmztile::core::BuildTile(models, kmztile::core::TileName(t.level, t.row, t.column),
                                 kmztile::core::DetailOfLevel(t.level, &cache), document, kmz)) {
@@ -107,13 +107,14 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
   const long long cpuStart = ProcessCpuNanos();
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
+  kmztile::core::DeflatedColladas colladas;
   std::ofstream manifest(ManifestPath(s.out, s.shard, job), std::ios::app);
   for (;;) {
     const long g = counters.nextGroup++;
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
-      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
+      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache, colladas);
       if (line.contains("error")) counters.failed++;
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
@@ -124,9 +125,11 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
       counters.done++;
       if (onTile) onTile();
     }
-    // An area's textures are not used by the next area's tiles: dropping them
-    // keeps memory bounded by one area, and their memory serves the next area.
+    // An area's textures and models are not used by the next area's tiles:
+    // dropping them keeps memory bounded by one area, and their memory serves
+    // the next area.
     cache.Clear();
+    colladas.clear();
   }
   const long long cpu = ProcessCpuNanos() - cpuStart;
   counters.cpuNanos += cpu;

@@ -5,7 +5,9 @@
 // plans and builds its tiles from this catalog; the packages GenNeededFile
 // would write hold exactly these documents and files.
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/detail/TileCore.h"
@@ -44,11 +46,21 @@ struct SourceCatalog {
 bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::wstring& crs, SourceCatalog& catalog,
                    std::string& error);
 
+/**
+ * COLLADA files deflated once and reused by every tile that holds their model
+ * (a model is in one tile per level), keyed by catalog position. Whoever
+ * builds tiles area by area clears it between areas to bound its memory.
+ */
+using DeflatedColladas = std::unordered_map<std::size_t, std::shared_ptr<const platform::DeflatedText>>;
+
 /** The models of one tile, straight from a source folder through its catalog. */
 class SourceModels final : public TileModels {
  public:
-  /** @p indices are positions in the catalog, in tile order. */
-  SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices);
+  /**
+   * @p indices are positions in the catalog, in tile order; @p colladas,
+   * when given, keeps each model's deflated COLLADA file for its other tiles.
+   */
+  SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices, DeflatedColladas* colladas = nullptr);
 
   std::size_t Count() const override { return indices_.size(); }
   const std::string& Package(std::size_t i) const override { return Model(i).package; }
@@ -59,6 +71,7 @@ class SourceModels final : public TileModels {
   const SourceModel& Model(std::size_t i) const { return catalog_.models[indices_[i]]; }
   const SourceCatalog& catalog_;
   std::vector<std::size_t> indices_;
+  DeflatedColladas* colladas_;
 };
 
 }  // namespace kmztile::core

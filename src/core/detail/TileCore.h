@@ -5,9 +5,11 @@
 // and the build command gathers them straight from a source folder. Neither
 // the document nor the archive depends on where the models came from.
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/ZipWriter.h"
 #include "tiles/detail/TextureCache.h"
 
 namespace kmztile::core {
@@ -25,6 +27,8 @@ struct ModelEntry {
   bool cacheable = false;
   /** The texture as the user should see it named when it is left out (a path of this system). */
   std::string where;
+  /** A COLLADA entry already deflated (data then unused); null: data is packed as it stands. */
+  std::shared_ptr<const platform::DeflatedText> deflated;
 };
 
 /** The models of one tile, handed out one at a time in tile order. */

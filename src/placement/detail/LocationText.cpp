@@ -25,10 +25,15 @@ using LocalePtr = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFree>;
 
 // The user's default locale, as the build installs it before reading; the
 // classic locale when the environment names one that is not installed.
-LocalePtr UserLocale() {
-  LocalePtr user(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr)));
-  if (!user) user.reset(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr)));
-  return user;
+// Loaded once: loading a locale maps its data files, and freeing it unmaps
+// them, which cost more than reading the number itself when done per model.
+locale_t UserLocale() {
+  static const LocalePtr user = [] {
+    LocalePtr loaded(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr)));
+    if (!loaded) loaded.reset(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr)));
+    return loaded;
+  }();
+  return user.get();
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -53,15 +58,15 @@ LocationNumber ReadNumber(const std::string& line, locale_t locale) {
 }  // namespace
 
 LocationLines ReadLocationLines(const std::string& text) {
-  const LocalePtr locale = UserLocale();
+  const locale_t locale = UserLocale();
   LocationLines lines;
   const auto firstEnd = text.find('\n');
-  lines.x = ReadNumber(text.substr(0, firstEnd), locale.get());
+  lines.x = ReadNumber(text.substr(0, firstEnd), locale);
   if (firstEnd == std::string::npos) return lines;
   const auto secondEnd = text.find('\n', firstEnd + 1);
   lines.y = ReadNumber(text.substr(firstEnd + 1, secondEnd == std::string::npos ? std::string::npos
                                                                                 : secondEnd - firstEnd - 1),
-                       locale.get());
+                       locale);
   return lines;
 }
 
