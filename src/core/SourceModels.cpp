@@ -44,7 +44,6 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
     if (colladas_ && !platform::IsCompressedImage(collada.data) && platform::DeflateText(collada.data, *deflated)) {
       collada.deflated = deflated;
       (*colladas_)[indices_[i]] = std::move(deflated);
-      collada.data.clear();
     }
   }
   entries.push_back(std::move(collada));

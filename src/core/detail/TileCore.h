@@ -27,7 +27,7 @@ struct ModelEntry {
   bool cacheable = false;
   /** The texture as the user should see it named when it is left out (a path of this system). */
   std::string where;
-  /** A COLLADA entry already deflated (data then unused); null: data is packed as it stands. */
+  /** A COLLADA entry already deflated, packed instead of data (which may then be empty); null: data is packed. */
   std::shared_ptr<const platform::DeflatedText> deflated;
 };
 
