@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A sharded build on a real Slurm scheduler, end to end.
 #
-# Installs Debian's slurm-wlm and munge when missing (as root), starts munged,
+# Installs Debian's slurm-wlm and munge when missing (as root, through
+# scripts/bootstrap.sh --slurm), starts munged,
 # slurmctld and slurmd for one node on localhost by hand (no systemd; every
 # file, socket and port of theirs is private to this run), submits the sample
 # city as a job array of 3 shards (scripts/slurm/kmztile-array.sbatch, which
@@ -24,21 +25,22 @@ JOB_TIMEOUT=${JOB_TIMEOUT:-300}      # seconds for the array and the merge to fi
 started=$SECONDS
 
 say() { echo "slurm-e2e: $*"; }
+failure=""
 fail() {
+  failure=$*
   echo "slurm-e2e: FAILED: $*" >&2
   exit 1
 }
 
-[[ $(id -u) == 0 ]] || fail "run as root: it installs packages and runs slurmctld/slurmd as SlurmUser=root"
 [[ -x $KMZTILE ]] || fail "$KMZTILE is not built (run 'make demo' first, or set KMZTILE)"
 KMZTILE=$(cd "$(dirname "$KMZTILE")" && pwd)/$(basename "$KMZTILE")
-
-if ! command -v slurmctld >/dev/null || ! command -v slurmd >/dev/null || ! command -v munged >/dev/null ||
-  ! command -v sbatch >/dev/null; then
-  say "installing slurm-wlm and munge"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends slurm-wlm munge >/dev/null
+if [[ $(id -u) != 0 ]]; then
+  # The daemons run as SlurmUser=root, and the packages install as root.
+  command -v sudo >/dev/null || fail "run as root (it installs packages and runs slurmctld/slurmd as root)"
+  exec sudo KMZTILE="$KMZTILE" START_TIMEOUT="$START_TIMEOUT" JOB_TIMEOUT="$JOB_TIMEOUT" KEEP="${KEEP:-}" bash "$0" "$@"
 fi
+
+bash "$repo/scripts/bootstrap.sh" --slurm  # slurm-wlm and munge, when missing
 
 work=$(mktemp -d /tmp/kmztile-slurm-XXXXXX)
 chmod 0755 "$work"
@@ -83,10 +85,11 @@ cleanup() {
   done
   if [[ ${KEEP:-} == 1 ]]; then say "work folder kept: $work"; else rm -rf "$work"; fi
   ((rc == 0)) && say "passed in $((SECONDS - started)) s"
+  ((rc != 0)) && echo "slurm-e2e: FAILED${failure:+: $failure} (daemons stopped; their logs are above)" >&2
   exit "$rc"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'failure=interrupted; exit 130' INT TERM
 
 # A TCP port nothing listens on.
 free_port() {
@@ -114,9 +117,11 @@ wait_for() {
 
 alive() {
   local pid=$1 name=$2
-  kill -0 "$pid" 2>/dev/null || fail "$name exited at start (see its log below)"
+  kill -0 "$pid" 2>/dev/null || fail "$name (pid $pid) is no longer running (see its log below)"
 }
 
+# The Slurm daemons run in the foreground and log to standard error, which
+# goes to $work/slurmctld.log and $work/slurmd.log.
 # munged with a key, socket and logs of its own.
 dd if=/dev/urandom of="$work/munge/munge.key" bs=1024 count=1 status=none
 chmod 0400 "$work/munge/munge.key"
@@ -144,8 +149,6 @@ StateSaveLocation=$work/state
 SlurmdSpoolDir=$work/spool
 SlurmctldPidFile=$work/slurmctld.pid
 SlurmdPidFile=$work/slurmd.pid
-SlurmctldLogFile=$work/slurmctld.log
-SlurmdLogFile=$work/slurmd.log
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none
@@ -185,11 +188,14 @@ jobs_submitted+=("$merge")
 say "submitted array job $array ($SHARDS tasks) and merge job $merge"
 
 # The reference build runs meanwhile, outside the scheduler.
-"$KMZTILE" build "$SRC" "$work/one" --crs "$CRS" --jobs 1 --quiet || fail "the --jobs 1 reference build failed"
+"$KMZTILE" build "$SRC" "$work/one" --crs "$CRS" --jobs 1 --quiet 2>"$work/logs/reference-build.log" ||
+  fail "the --jobs 1 reference build failed"
 
 deadline=$((SECONDS + JOB_TIMEOUT))
 while [[ -n $(squeue -h -j "$array,$merge" -o %i 2>/dev/null) ]]; do
   ((SECONDS < deadline)) || fail "jobs still queued or running after $JOB_TIMEOUT s: $(squeue -j "$array,$merge" 2>&1)"
+  alive "${daemon_pids[1]}" slurmctld
+  alive "${daemon_pids[2]}" slurmd
   sleep 1
 done
 
