@@ -125,6 +125,12 @@ TEST(ShardRecords, RefusesIncompleteMixedStaleOrForeignRecords) {
             std::string::npos)
       << error;
 
+  Files typed = all;  // a hand-edited record: numbers as text
+  typed[ShardRecordName({2, 3})] =
+      R"({"format":"kmztile-tileset","version":1,"settings":{"shard":{"index":"2","count":3,"state":"s1"}},"tiles":[]})";
+  error = Refusal(typed);
+  EXPECT_NE(error.find("tileset-shard-2-of-3.json: not the record of shard 2/3"), std::string::npos) << error;
+
   Files broken = all;
   broken[ShardRecordName({3, 3})] = "{\"format\": \"kmztile-tileset\", \"tiles\": [";
   error = Refusal(broken);

@@ -31,9 +31,11 @@ nlohmann::json BuildSettings(const Tileset& record) {
 // Checks that the record @p name of @p shard says it is that shard and lists
 // only tiles that shard builds.
 bool CheckRecord(const std::string& name, const Shard& shard, const Tileset& record, std::string& error) {
-  const nlohmann::json& says = record.settings.contains("shard") ? record.settings["shard"] : nlohmann::json();
-  if (!says.is_object() || says.value("index", 0u) != shard.index || says.value("count", 0u) != shard.count ||
-      !says.contains("state")) {
+  const nlohmann::json says = record.settings.contains("shard") ? record.settings["shard"] : nlohmann::json();
+  const auto is = [&says](const char* field, unsigned value) {
+    return says.contains(field) && says[field].is_number_unsigned() && says[field].get<unsigned long>() == value;
+  };
+  if (!says.is_object() || !is("index", shard.index) || !is("count", shard.count) || !says.contains("state")) {
     error = name + ": not the record of shard " + KOfN(shard) + " (its settings say \"shard\": " + says.dump() + ")";
     return false;
   }
@@ -123,7 +125,7 @@ bool JoinShardRecords(const std::map<std::string, std::string>& files, const std
               " with " + BuildSettings(parts.front()).dump() + ": run every shard with the same settings";
       return false;
     }
-    if (record.settings["shard"]["state"] != state) stale.push_back(KOfN({index, count}));
+    if (record.settings.at("shard").at("state") != state) stale.push_back(KOfN({index, count}));
     parts.push_back(std::move(record));
   }
   if (!stale.empty()) {
