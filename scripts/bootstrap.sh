@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages kmztile needs to build, test and benchmark.
 # Safe to run any number of times: it installs only what is missing.
+# With --slurm it installs only the scheduler scripts/slurm-e2e.sh runs on.
 set -euo pipefail
+slurm_only=0
+if [ "${1:-}" = "--slurm" ]; then slurm_only=1; fi
 
 packages=(
   build-essential cmake pkg-config git
@@ -11,6 +14,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libassimp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
+if [ $slurm_only -eq 1 ]; then packages=(slurm-wlm munge); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,8 +24,8 @@ for p in "${packages[@]}"; do
 done
 
 # Node runs the glTF validator the tests use; a machine with its own node keeps it.
-if ! command -v node >/dev/null 2>&1; then missing+=(nodejs); fi
-if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+if [ $slurm_only -eq 0 ] && ! command -v node >/dev/null 2>&1; then missing+=(nodejs); fi
+if [ $slurm_only -eq 0 ] && ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 
 if [ ${#missing[@]} -ne 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
@@ -30,6 +34,8 @@ if [ ${#missing[@]} -ne 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [ $slurm_only -eq 1 ]; then exit 0; fi
 
 # The Node packages of the tests, exactly as package-lock.json pins them.
 tests_js="$(cd "$(dirname "$0")/../tests/js" && pwd)"

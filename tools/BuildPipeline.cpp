@@ -18,6 +18,7 @@
 #include "BaseParser.h"
 #include "build/OutputFiles.h"
 #include "build/Progress.h"
+#include "build/ShardRecords.h"
 #include "build/Tileset.h"
 #include "core/detail/SourceCatalog.h"
 #include "core/detail/TilePlan.h"
@@ -61,9 +62,9 @@ void NoteDropped(const std::vector<kmztile::platform::Problem>& problems, Pipeli
   for (const auto& p : problems) NoteDropped(p.file + ": " + p.reason, result);
 }
 
-// Whether this run's shard builds a tile: shards take whole areas.
+// Whether this run's shard builds a tile.
 bool InShare(const PipelineSettings& s, const kmztile::core::PlannedTile& t) {
-  return build::ShardOf({s.minLevel, t.areaRow, t.areaColumn}, s.shard.count) == s.shard.index;
+  return build::ShardOfTile(KeyOf(t), s.shard.count) == s.shard.index;
 }
 
 // Stage 1: the source folder read as packaging reads it.
@@ -137,13 +138,27 @@ void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
   }
 }
 
+// Removes the shard records a run makes untrue: its own (written again once
+// its share is built), those of a split into another number of shards, and
+// every one when all tiles are built anew.
+void ForgetShardRecords(const fs::path& out, const build::Shard& shard, bool all) {
+  std::error_code ec;
+  for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) {
+    build::Shard recorded;
+    if (!build::ParseShardRecordName(it->path().filename().string(), recorded)) continue;
+    std::error_code removed;
+    if (all || recorded.count != shard.count || recorded.index == shard.index) fs::remove(it->path(), removed);
+  }
+}
+
 // Brings OUT in line with the source as it is now: against the last run's
 // catalog, tiles of models added, removed, moved or edited are removed (to be
 // built again, or gone for good when they hold no model any more); after a
 // change of settings every tile goes. Then the new catalog is written, before
 // any tile is built, so that a run stopped now resumes with the new state.
 bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& source, const fs::path& out,
-               std::set<TileKey>& stale, std::set<TileKey>& removed, PipelineResult& result, std::string& error) {
+               std::set<TileKey>& stale, std::set<TileKey>& removed, std::string& state, PipelineResult& result,
+               std::string& error) {
   pipeline::OutputLock lock(out);  // shards started together reconcile once
   RemoveAbandonedWrites(out, s.shard.count == 1);
   pipeline::BuildCatalog before;
@@ -153,6 +168,7 @@ bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
   const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files);
   const pipeline::CatalogChange change = pipeline::Compare(before, now, s.minLevel, s.maxLevel);
   std::error_code ec;
+  ForgetShardRecords(out, s.shard, change.everything);
   if (change.everything) {
     result.rebuild.everything = hadCatalog ? "changed settings: " + change.reason : "";
     fs::remove_all(out / "tiles", ec);
@@ -163,6 +179,7 @@ bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
       if (fs::remove(out / build::TilePath(key), ec)) removed.insert(key);
     stale = change.stale;
   }
+  state = pipeline::SourceState(now);
   try {
     pipeline::WriteCatalog(out, now);
   } catch (const std::exception& e) {
@@ -223,7 +240,8 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   CountEmptyTiles(s, points, plan, result);
 
   std::set<TileKey> stale, removed;
-  if (!Reconcile(s, catalog, out, stale, removed, result, error)) return false;
+  std::string state;
+  if (!Reconcile(s, catalog, out, stale, removed, state, result, error)) return false;
   // Stale tiles that no planned tile replaces held only models that are gone.
   for (const auto& t : plan) removed.erase(KeyOf(t));
   result.rebuild.removed = static_cast<long>(removed.size());
@@ -275,14 +293,13 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   if (s.shard.count == 1) {
     std::vector<TileRecord> tiles = result.tiles;
     if (!WriteBuildOutputs(s.out, tiles, error)) return false;
-  } else {
+  } else if (result.failedTiles.empty()) {
+    // The shard's record that it has built its whole share, for `merge`.
     build::Tileset part;
-    part.settings = {{"levels", {s.minLevel, s.maxLevel}}, {"crs", s.crs},
-                     {"shard", std::to_string(s.shard.index) + "/" + std::to_string(s.shard.count)}};
+    part.settings = {{"levels", {s.minLevel, s.maxLevel}}, {"crs", s.crs}};
     part.tiles = result.tiles;
-    build::WriteFileAtomically((out / ("tileset-shard-" + std::to_string(s.shard.index) + "-of-" +
-                                       std::to_string(s.shard.count) + ".json")).string(),
-                               build::TilesetJson(part));
+    build::WriteFileAtomically((out / build::ShardRecordName(s.shard)).string(),
+                               build::ShardRecordText(part, s.shard, state));
   }
   result.stageSeconds.push_back({"outputs", clock.Lap()});
   return true;

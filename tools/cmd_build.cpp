@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,7 @@
 #include "build/Progress.h"
 #include "build/RootKml.h"
 #include "build/Shard.h"
+#include "build/ShardEnvironment.h"
 #include "build/Summary.h"
 #include "build/Tileset.h"
 #include "folders/detail/BuildFolders.h"
@@ -48,6 +50,7 @@ struct BuildOptions {
   std::string crs;
   int jobs = 1;
   std::string shard;
+  unsigned shards = 0;  ///< --shards N with --shard auto; 0 when not given
   bool json = false;
   bool quiet = false;
   std::string progress = "auto";
@@ -82,7 +85,16 @@ int RunBuild(const BuildOptions& opt) {
     return kUsage;
   }
   Shard shard;
-  if (!opt.shard.empty() && !ParseShard(opt.shard, shard, error)) {
+  if (opt.shards != 0 && opt.shard != "auto") {
+    std::cerr << "kmztile build: --shards goes with --shard auto (--shard K/N names the count itself)\n";
+    return kUsage;
+  }
+  if (opt.shard == "auto") {
+    if (!ShardFromEnvironment([](const char* name) { return std::getenv(name); }, opt.shards, shard, error)) {
+      std::cerr << "kmztile build: " << error << "\n";
+      return kUsage;
+    }
+  } else if (!opt.shard.empty() && !ParseShard(opt.shard, shard, error)) {
     std::cerr << "kmztile build: --shard: " << error << "\n";
     return kUsage;
   }
@@ -172,7 +184,11 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
   cmd->add_option("--levels", opt->levels, "Levels to build, within 15-18 (e.g. 15-18, 17, 16-17)")->capture_default_str();
   cmd->add_option("--crs", opt->crs, "Definition of the grid coordinate system of grid locations (e.g. EPSG:4527)");
   cmd->add_option("--jobs", opt->jobs, "Worker processes for the tile stage")->capture_default_str();
-  cmd->add_option("--shard", opt->shard, "Build only share K of N of the tiles (K/N, 1 <= K <= N); merge afterwards");
+  cmd->add_option("--shard", opt->shard,
+                  "Build only share K of N of the tiles (K/N, 1 <= K <= N; or auto: from a Slurm job array or a "
+                  "Kubernetes Indexed Job); merge afterwards");
+  cmd->add_option("--shards", opt->shards, "With --shard auto in a Kubernetes Indexed Job: the number of shards")
+      ->check(CLI::Range(1u, kMaxShards));
   cmd->add_flag("--json", opt->json, "Print the summary as JSON");
   cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
   cmd->add_option("--progress", opt->progress,

@@ -1,58 +1,76 @@
-// kmztile merge OUTDIR: joins the shard tilesets of a build into tileset.json,
-// root.kml and overview.svg once every shard has run.
+// kmztile merge OUTDIR: joins the shards of a build into tileset.json,
+// root.kml and overview.svg once every shard has finished. Until then it
+// names the shards that have not, and exits 1 without writing anything.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include "BuildPipeline.h"
 #include "Command.h"
+#include "build/ShardRecords.h"
 #include "build/Tileset.h"
+#include "pipeline/BuildCatalog.h"
+#include "pipeline/BuildState.h"
 
 namespace fs = std::filesystem;
 
 namespace kmztool {
 namespace {
 
-int RunMerge(const std::string& out) {
-  std::vector<build::Tileset> parts;
+// The shard records in OUT, by file name.
+bool ReadShardRecords(const fs::path& out, std::map<std::string, std::string>& records, std::string& error) {
   std::error_code ec;
-  std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(out, ec)) {
-    const std::string name = e.path().filename().string();
-    if (name.rfind("tileset-shard-", 0) == 0 && e.path().extension() == ".json") files.push_back(e.path());
-  }
-  if (ec || files.empty()) {
-    std::cerr << "kmztile merge: no tileset-shard-*.json in " << out << " (run `kmztile build ... --shard K/N` first)\n";
-    return kFailed;
-  }
-  std::sort(files.begin(), files.end());
-  for (const auto& f : files) {
-    std::ifstream in(f);
+  for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) {
+    build::Shard shard;
+    const std::string name = it->path().filename().string();
+    if (!build::ParseShardRecordName(name, shard)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    build::Tileset part;
-    std::string error;
-    if (!build::ParseTileset(text.str(), part, error)) {
-      std::cerr << "kmztile merge: " << f.string() << ": " << error << "\n";
-      return kFailed;
+    if (!in) {
+      error = it->path().string() + ": cannot be read";
+      return false;
     }
-    parts.push_back(std::move(part));
+    records[name] = text.str();
   }
+  if (ec) {
+    error = out.string() + ": cannot list the folder: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+int RunMerge(const std::string& outText) {
+  const fs::path out(outText);
+  pipeline::BuildCatalog catalog;
+  if (!pipeline::ReadCatalog(out, catalog)) {
+    std::cerr << "kmztile merge: " << (pipeline::StateFolder(out) / "catalog.json").string()
+              << " is missing or unreadable: " << outText << " is not the output folder of a build\n";
+    return kFailed;
+  }
+  std::map<std::string, std::string> records;
   build::Tileset merged;
   std::string error;
-  if (!build::MergeTilesets(parts, merged, error) || !WriteBuildOutputs(out, merged.tiles, error)) {
+  if (!ReadShardRecords(out, records, error) ||
+      !build::JoinShardRecords(records, pipeline::SourceState(catalog), merged, error)) {
+    std::cerr << "kmztile merge: " << outText << ": " << error << "\n";
+    return kFailed;
+  }
+  if (!WriteBuildOutputs(outText, merged.tiles, error)) {
     std::cerr << "kmztile merge: " << error << "\n";
     return kFailed;
   }
-  std::cout << "merged " << files.size() << " shards: " << merged.tiles.size() << " tiles; wrote "
-            << (fs::path(out) / "tileset.json").string() << ", root.kml and overview.svg\n";
+  std::cout << "merged " << records.size() << " shards: " << merged.tiles.size() << " tiles; wrote "
+            << (out / "tileset.json").string() << ", root.kml and overview.svg\n";
   return kOk;
 }
 
 const CommandRegistrar kRegisterMerge("merge", [](CLI::App& app, int& exitCode) {
   auto out = std::make_shared<std::string>();
-  CLI::App* cmd = app.add_subcommand("merge", "Join the shards of a build into tileset.json, root.kml and overview.svg");
+  CLI::App* cmd = app.add_subcommand(
+      "merge", "Join the shards of a build into tileset.json, root.kml and overview.svg once all have finished");
   cmd->add_option("out", *out, "Output folder the shards were built into")->required();
   cmd->callback([out, &exitCode] { exitCode = RunMerge(*out); });
 });

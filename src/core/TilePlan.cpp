@@ -8,6 +8,11 @@
 
 namespace kmztile::core {
 
+std::pair<long, long> AreaOf(long level, long row, long column, long areaLevel) {
+  const int shift = static_cast<int>(level - areaLevel);
+  return {row >> shift, column >> shift};
+}
+
 std::vector<PlannedTile> PlanTiles(const std::vector<PlanPoint>& points, long minLevel, long maxLevel) {
   std::vector<PlannedTile> plan;
   for (long level = minLevel; level <= maxLevel; ++level) {
@@ -17,9 +22,10 @@ std::vector<PlannedTile> PlanTiles(const std::vector<PlanPoint>& points, long mi
       const auto cell = tiles::detail::TileOfPoint(points[i].longitude, points[i].latitude, size);
       if (cell) cells[{cell->row, cell->column}].push_back(i);
     }
-    const int shift = static_cast<int>(level - minLevel);
-    for (auto& [cell, models] : cells)
-      plan.push_back({level, cell.first, cell.second, cell.first >> shift, cell.second >> shift, std::move(models)});
+    for (auto& [cell, models] : cells) {
+      const auto area = AreaOf(level, cell.first, cell.second, minLevel);
+      plan.push_back({level, cell.first, cell.second, area.first, area.second, std::move(models)});
+    }
   }
   std::sort(plan.begin(), plan.end(), [](const PlannedTile& a, const PlannedTile& b) {
     return std::tie(a.areaRow, a.areaColumn, a.level, a.row, a.column) <

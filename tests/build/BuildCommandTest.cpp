@@ -2,6 +2,7 @@
 // tiles read back, every model once per level, textures shrinking with the
 // level; parallel and sharded runs give the same tiles; the source folder is
 // never written; an interrupted run resumes.
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -163,14 +164,47 @@ TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
   EXPECT_EQ(Snapshot(Path("proj/tiles")), Snapshot(Path("epsg/tiles")));
 }
 
+// Shards: merge names the shards that have not finished until all have; the
+// last one here takes its place from a Slurm array's environment (tasks
+// 4, 6, 8: task 8 is shard 3 of 3). A shard's tiles do not depend on the
+// levels built: shard K of levels 16-18 builds shard K's tiles of 15-18
+// without level 15.
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
   kmztest::CopySmallCity(src, 40);
   ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
   ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
-  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
-  const auto merge = kmztest::RunCli("merge '" + Path("shards") + "'");
+  const std::string mergeShards = "merge '" + Path("shards") + "'";
+  for (int k = 1; k <= 2; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
+  auto merge = kmztest::RunCli(mergeShards);
+  EXPECT_EQ(merge.exitCode, 1);
+  EXPECT_NE(merge.err.find("1 of 3 shards have not finished: 3/3"), std::string::npos) << merge.err;
+  EXPECT_FALSE(fs::exists(Path("shards/tileset.json")));
+  const std::map<std::string, std::string> array = {{"SLURM_ARRAY_TASK_ID", "8"}, {"SLURM_ARRAY_TASK_MIN", "4"},
+                                                    {"SLURM_ARRAY_TASK_MAX", "8"}, {"SLURM_ARRAY_TASK_STEP", "2"},
+                                                    {"SLURM_ARRAY_TASK_COUNT", "3"}};
+  for (const auto& [name, value] : array) setenv(name.c_str(), value.c_str(), 1);
+  const auto automatic = Build(src, Path("shards"), "--shard auto");
+  for (const auto& [name, value] : array) unsetenv(name.c_str());
+  ASSERT_EQ(automatic.exitCode, 0) << automatic.err;
+  merge = kmztest::RunCli(mergeShards);
   ASSERT_EQ(merge.exitCode, 0) << merge.err;
+  // The levels property, for every shard that has tiles.
+  int shardsWithTiles = 0;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string share = std::to_string(k) + "-of-3";
+    std::map<std::string, std::string> expected;  // tiles/L/R/C.kmz of levels 16-18 -> ""
+    const auto record = nlohmann::json::parse(kmztest::ReadFile(Path("shards/tileset-shard-" + share + ".json")));
+    for (const auto& t : record["tiles"])
+      if (t["level"] != 15) expected[t["path"].get<std::string>().substr(std::string("tiles/").size())] = "";
+    if (expected.empty()) continue;
+    ++shardsWithTiles;
+    ASSERT_EQ(Build(src, Path(share), "--shard " + std::to_string(k) + "/3 --levels 16-18").exitCode, 0);
+    auto built = Snapshot(Path(share + "/tiles"));
+    for (auto& [path, bytes] : built) bytes.clear();
+    EXPECT_EQ(built, expected) << "shard " << k << "/3 of --levels 16-18";
+  }
+  EXPECT_GE(shardsWithTiles, 2);
 
   const auto one = Snapshot(Path("one/tiles"));
   ASSERT_GT(one.size(), 20u);
@@ -207,6 +241,12 @@ TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
   EXPECT_EQ(kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --crs EPSG:999999").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--shard 4/3").exitCode, 2);
+  unsetenv("SLURM_ARRAY_TASK_ID");  // in case the suite itself runs as a scheduler's task
+  unsetenv("JOB_COMPLETION_INDEX");
+  const auto noScheduler = Build(src, Path("out"), "--shard auto");
+  EXPECT_EQ(noScheduler.exitCode, 2);
+  EXPECT_NE(noScheduler.err.find("--shard auto: "), std::string::npos) << noScheduler.err;
+  EXPECT_EQ(Build(src, Path("out"), "--shard 1/3 --shards 3").exitCode, 2);
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 

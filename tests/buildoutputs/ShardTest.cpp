@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <set>
 
+#include "TestSupport.h"
 #include "build/OutputFiles.h"
 #include "build/Shard.h"
-#include "TestSupport.h"
-
-#include <filesystem>
+#include "build/ShardEnvironment.h"
+#include "core/detail/TilePlan.h"
+#include "tiles/detail/TileOfPoint.h"
 
 using namespace kmztool::build;
 
@@ -78,6 +81,123 @@ TEST(Shard, AssignmentIsPinned) {
     EXPECT_EQ(ShardOf(p.key, 8), p.n8);
     EXPECT_EQ(ShardOf(p.key, 16), p.n16);
     EXPECT_EQ(ShardOf(p.key, 1000000), p.n1000000);
+  }
+}
+
+// Shards take whole level-15 areas, so a shard's tiles do not depend on the
+// levels a build makes: for random points over a few hundred areas, the
+// shard building a planned tile is the shard of the level-15 tile of each of
+// its models, and the share of shard K for levels L-18 is exactly the share
+// of shard K for 15-18 without the levels above L.
+TEST(Shard, ATilesShardIsThatOfItsLevel15AreaWhateverTheLevelsBuilt) {
+  using kmztile::core::PlanPoint;
+  using kmztile::tiles::detail::GeographicTileSize;
+  using kmztile::tiles::detail::TileOfPoint;
+  std::vector<PlanPoint> points;
+  unsigned seed = 7;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  for (int i = 0; i < 4000; ++i) points.push_back({116.0 + (next() % 200000) * 1e-6, 39.8 + (next() % 200000) * 1e-6});
+  for (unsigned n : {2u, 3u, 7u}) {
+    std::map<long, std::set<TileKey>> shares;  // first level -> tiles of shard 1
+    for (long first = 15; first <= 18; ++first) {
+      for (const auto& t : kmztile::core::PlanTiles(points, first, 18)) {
+        const TileKey key{t.level, t.row, t.column};
+        const unsigned shard = ShardOfTile(key, n);
+        for (const std::size_t m : t.models) {
+          const auto area = TileOfPoint(points[m].longitude, points[m].latitude, GeographicTileSize(15));
+          ASSERT_TRUE(area);
+          ASSERT_EQ(shard, ShardOf({15, area->row, area->column}, n)) << t.level << "/" << t.row << "/" << t.column;
+        }
+        if (shard == 1) shares[first].insert(key);
+      }
+    }
+    ASSERT_GT(shares[18].size(), 10u) << n;
+    for (long first = 16; first <= 18; ++first) {
+      std::set<TileKey> expected;
+      for (const TileKey& k : shares[15])
+        if (k.level >= first) expected.insert(k);
+      EXPECT_EQ(shares[first], expected) << "--levels " << first << "-18, " << n << " shards";
+    }
+  }
+}
+
+// --shard auto: the task's shard from the variables Slurm job arrays and
+// Kubernetes Indexed Jobs set, and a clear refusal for anything else.
+TEST(Shard, AutoReadsTheSchedulersEnvironment) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> env;
+    unsigned shards;   // --shards, 0 when not given
+    unsigned index;    // 0: refused
+    unsigned count;
+    const char* says;  // part of the refusal
+  };
+  using Env = std::map<std::string, std::string>;
+  const Env array0to2 = {{"SLURM_ARRAY_TASK_MIN", "0"}, {"SLURM_ARRAY_TASK_MAX", "2"},
+                         {"SLURM_ARRAY_TASK_COUNT", "3"}, {"SLURM_ARRAY_TASK_STEP", "1"}, {"SLURM_JOB_ID", "41"}};
+  const auto with = [](Env env, const char* name, const char* value) {
+    env[name] = value;
+    return env;
+  };
+  const auto without = [](Env env, const char* name) {
+    env.erase(name);
+    return env;
+  };
+  const Case cases[] = {
+      {"first task of 0-2", with(array0to2, "SLURM_ARRAY_TASK_ID", "0"), 0, 1, 3, ""},
+      {"last task of 0-2", with(array0to2, "SLURM_ARRAY_TASK_ID", "2"), 0, 3, 3, ""},
+      {"--shards agrees", with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), 3, 2, 3, ""},
+      {"--shards disagrees", with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), 4, 0, 0, "--shards 4"},
+      {"array 1-16", {{"SLURM_ARRAY_TASK_ID", "16"}, {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "16"}}, 0, 16, 16, ""},
+      {"array 5-9 without a count", {{"SLURM_ARRAY_TASK_ID", "7"}, {"SLURM_ARRAY_TASK_MIN", "5"}, {"SLURM_ARRAY_TASK_MAX", "9"}}, 0, 3, 5, ""},
+      {"count without max", {{"SLURM_ARRAY_TASK_ID", "12"}, {"SLURM_ARRAY_TASK_MIN", "10"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}, 0, 3, 4, ""},
+      {"step 3: 4,7,10,13", {{"SLURM_ARRAY_TASK_ID", "10"}, {"SLURM_ARRAY_TASK_MIN", "4"}, {"SLURM_ARRAY_TASK_MAX", "13"},
+                             {"SLURM_ARRAY_TASK_STEP", "3"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}, 0, 3, 4, ""},
+      {"id between steps", {{"SLURM_ARRAY_TASK_ID", "5"}, {"SLURM_ARRAY_TASK_MIN", "4"}, {"SLURM_ARRAY_TASK_MAX", "13"},
+                            {"SLURM_ARRAY_TASK_STEP", "3"}}, 0, 0, 0, "SLURM_ARRAY_TASK_ID=5"},
+      {"bounds off the step", {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_MIN", "4"}, {"SLURM_ARRAY_TASK_MAX", "12"},
+                               {"SLURM_ARRAY_TASK_STEP", "3"}}, 0, 0, 0, "steps of 3"},
+      {"uneven list 1,2,7", {{"SLURM_ARRAY_TASK_ID", "2"}, {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "7"},
+                             {"SLURM_ARRAY_TASK_COUNT", "3"}}, 0, 0, 0, "not evenly spaced"},
+      {"id above max", with(array0to2, "SLURM_ARRAY_TASK_ID", "3"), 0, 0, 0, "SLURM_ARRAY_TASK_ID=3"},
+      {"id below min", {{"SLURM_ARRAY_TASK_ID", "0"}, {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "4"}}, 0, 0, 0, "SLURM_ARRAY_TASK_ID=0"},
+      {"no min", without(with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), "SLURM_ARRAY_TASK_MIN"), 0, 0, 0, "SLURM_ARRAY_TASK_MIN"},
+      {"neither max nor count", {{"SLURM_ARRAY_TASK_ID", "1"}, {"SLURM_ARRAY_TASK_MIN", "1"}}, 0, 0, 0, "SLURM_ARRAY_TASK_COUNT"},
+      {"garbage id", with(array0to2, "SLURM_ARRAY_TASK_ID", "1x"), 0, 0, 0, "SLURM_ARRAY_TASK_ID=\"1x\""},
+      {"negative id", with(array0to2, "SLURM_ARRAY_TASK_ID", "-1"), 0, 0, 0, "SLURM_ARRAY_TASK_ID=\"-1\""},
+      {"empty id", with(array0to2, "SLURM_ARRAY_TASK_ID", ""), 0, 0, 0, "SLURM_ARRAY_TASK_ID=\"\""},
+      {"garbage max", with(with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), "SLURM_ARRAY_TASK_MAX", "two"), 0, 0, 0, "SLURM_ARRAY_TASK_MAX"},
+      {"huge id", with(array0to2, "SLURM_ARRAY_TASK_ID", "99999999999999999999"), 0, 0, 0, "SLURM_ARRAY_TASK_ID"},
+      {"step 0", with(with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), "SLURM_ARRAY_TASK_STEP", "0"), 0, 0, 0, "STEP=0"},
+      {"too many tasks", {{"SLURM_ARRAY_TASK_ID", "0"}, {"SLURM_ARRAY_TASK_MIN", "0"}, {"SLURM_ARRAY_TASK_COUNT", "2000000"}}, 0, 0, 0, "1 to 1000000"},
+      {"a Slurm job that is no array", {{"SLURM_JOB_ID", "41"}}, 0, 0, 0, "not a job array"},
+      {"Kubernetes index 0", {{"JOB_COMPLETION_INDEX", "0"}}, 5, 1, 5, ""},
+      {"Kubernetes index 4", {{"JOB_COMPLETION_INDEX", "4"}}, 5, 5, 5, ""},
+      {"Kubernetes index beyond --shards", {{"JOB_COMPLETION_INDEX", "5"}}, 5, 0, 0, "not below --shards 5"},
+      {"Kubernetes without --shards", {{"JOB_COMPLETION_INDEX", "2"}}, 0, 0, 0, "--shards N"},
+      {"Kubernetes garbage", {{"JOB_COMPLETION_INDEX", " 2"}}, 5, 0, 0, "JOB_COMPLETION_INDEX=\" 2\""},
+      {"both schedulers", with(with(array0to2, "SLURM_ARRAY_TASK_ID", "1"), "JOB_COMPLETION_INDEX", "1"), 3, 0, 0, "both"},
+      {"no scheduler", {{"HOME", "/root"}}, 0, 0, 0, "no scheduler task"},
+      {"no scheduler, --shards alone", {}, 4, 0, 0, "no scheduler task"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto lookup = [&c](const char* name) -> const char* {
+      const auto it = c.env.find(name);
+      return it == c.env.end() ? nullptr : it->second.c_str();
+    };
+    Shard shard;
+    std::string error;
+    const bool ok = ShardFromEnvironment(lookup, c.shards, shard, error);
+    if (c.index == 0) {
+      EXPECT_FALSE(ok) << shard.index << "/" << shard.count;
+      EXPECT_NE(error.find(c.says), std::string::npos) << error;
+      EXPECT_EQ(error.rfind("--shard auto: ", 0), 0u) << error;
+    } else {
+      ASSERT_TRUE(ok) << error;
+      EXPECT_EQ(shard.index, c.index);
+      EXPECT_EQ(shard.count, c.count);
+    }
   }
 }
 

@@ -2,11 +2,12 @@
 
 #include <cstdint>
 
+#include "core/detail/TilePlan.h"
+#include "tiles/detail/TileNames.h"
+
 namespace kmztool::build {
 
 namespace {
-
-constexpr unsigned long kMaxShards = 1000000;
 
 std::uint64_t Mix(std::uint64_t z) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
@@ -55,6 +56,13 @@ unsigned ShardOf(const TileKey& key, unsigned count) {
   h = Mix(h ^ static_cast<std::uint64_t>(key.row));
   h = Mix(h ^ static_cast<std::uint64_t>(key.column));
   return static_cast<unsigned>(h % count) + 1;
+}
+
+unsigned ShardOfTile(const TileKey& key, unsigned count) {
+  const long areaLevel = kmztile::tiles::detail::kCoarsestLevel;
+  if (key.level < areaLevel || key.level > kmztile::tiles::detail::kFinestLevel) return ShardOf(key, count);
+  const auto area = kmztile::core::AreaOf(key.level, key.row, key.column, areaLevel);
+  return ShardOf({areaLevel, area.first, area.second}, count);
 }
 
 }  // namespace kmztool::build

@@ -36,6 +36,12 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
   return catalog;
 }
 
+std::string SourceState(const BuildCatalog& catalog) {
+  nlohmann::json models = nlohmann::json::array();
+  for (const auto& m : catalog.models) models.push_back({m.id, m.lon, m.lat, m.fingerprint});
+  return kmztile::core::ContentHash(nlohmann::json{{"settings", catalog.settings}, {"models", models}}.dump());
+}
+
 bool ReadCatalog(const fs::path& out, BuildCatalog& catalog) {
   std::ifstream in(CatalogPath(out));
   if (!in) return false;

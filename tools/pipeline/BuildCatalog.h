@@ -33,6 +33,13 @@ struct BuildCatalog {
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
                          const kmztile::core::FileStamps& known);
 
+/**
+ * A hash of what a run builds from: its settings and every model with its
+ * position and fingerprint (not the file stamps). Shards that agree on it
+ * built the same source the same way.
+ */
+std::string SourceState(const BuildCatalog& catalog);
+
 /** OUT/.kmztile/catalog.json; false when there is none or it cannot be read. */
 bool ReadCatalog(const std::filesystem::path& out, BuildCatalog& catalog);
 /** Writes OUT/.kmztile/catalog.json whole. @throws std::runtime_error naming the file. */

@@ -27,6 +27,13 @@ struct PlannedTile {
 };
 
 /**
+ * The tile of @p areaLevel (at or above @p level) that holds tile
+ * @p level / @p row / @p column: the pyramid is a quad-tree, each tile's
+ * parent is the tile of half its row and column one level up.
+ */
+std::pair<long, long> AreaOf(long level, long row, long column, long areaLevel);
+
+/**
  * The tiles of levels @p minLevel to @p maxLevel that hold at least one of
  * @p points (points outside -180..180 by -90..90 are in none), ordered by
  * area, then level, row and column.
