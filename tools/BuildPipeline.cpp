@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 
@@ -122,6 +124,17 @@ void CountEmptyTiles(const PipelineSettings& s, const std::vector<kmztile::core:
 // ("C.kmz.PID.partial"): those of a process that no longer runs here (when
 // this run is the only shard), and any older than ten minutes, which no
 // running write can own (a tile is written in milliseconds).
+// True when no process @p pid runs any more: none exists, or it is a zombie
+// (a killed worker whose parent died first waits there until something reaps it).
+bool ProcessGone(long pid) {
+  if (pid <= 0) return false;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0) return errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');  // the name in parentheses may hold anything
+  return close != std::string::npos && close + 2 < text.size() && (text[close + 2] == 'Z' || text[close + 2] == 'X');
+}
+
 void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
   std::error_code ec;
   const auto now = fs::file_time_type::clock::now();
@@ -130,7 +143,7 @@ void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
     if (name.size() < 8 || name.compare(name.size() - 8, 8, ".partial") != 0) continue;
     const std::string stem = name.substr(0, name.size() - 8);
     const long pid = std::atol(stem.substr(stem.rfind('.') + 1).c_str());
-    const bool dead = onlyShard && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    const bool dead = onlyShard && ProcessGone(pid);
     std::error_code age;
     const bool old = now - fs::last_write_time(it->path(), age) > std::chrono::minutes(10) && !age;
     std::error_code removed;

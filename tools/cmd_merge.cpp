@@ -45,8 +45,8 @@ bool ReadShardRecords(const fs::path& out, std::map<std::string, std::string>& r
 int RunMerge(const std::string& outText) {
   const fs::path out(outText);
   pipeline::BuildCatalog catalog;
-  if (!pipeline::ReadCatalog(out, catalog)) {
-    std::cerr << "kmztile merge: " << (pipeline::StateFolder(out) / "catalog.json").string()
+  if (!pipeline::ReadCatalog(out, catalog, false)) {
+    std::cerr << "kmztile merge: " << (pipeline::StateFolder(out) / "catalog.jsonl").string()
               << " is missing or unreadable: " << outText << " is not the output folder of a build\n";
     return kFailed;
   }

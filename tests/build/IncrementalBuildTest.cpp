@@ -165,7 +165,8 @@ TEST_F(IncrementalBuild, ChangedSettingsLeaveNoOldTileBehind) {
 TEST_F(IncrementalBuild, ABuildKilledDuringTheTileStageResumesToTheSameTiles) {
   const std::string out = Path("out");
   const std::string cli = std::getenv("KMZTILE_CLI");
-  std::vector<std::string> args = {cli, "build", kCity, out, "--crs", "EPSG:4527", "--quiet", "--jobs", "1"};
+  // Two jobs: the tile work runs in forked workers, which must die with the build.
+  std::vector<std::string> args = {cli, "build", kCity, out, "--crs", "EPSG:4527", "--quiet", "--jobs", "2"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -181,6 +182,8 @@ TEST_F(IncrementalBuild, ABuildKilledDuringTheTileStageResumesToTheSameTiles) {
   ASSERT_TRUE(WIFSIGNALED(status)) << "the build finished before it could be killed";
   auto partial = Tiles(out);
   ASSERT_GE(partial.size(), 40u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(Tiles(out).size(), partial.size()) << "a worker went on writing tiles after the build was killed";
   // A write cut short by the kill, as it would be left: a temporary file of a process gone.
   const auto cut = std::prev(partial.end());
   kmztest::WriteFile(out + "/tiles/" + cut->first + "." + std::to_string(pid) + ".partial", "cut short");

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <map>
+#include <stdexcept>
 
 #include "build/OutputFiles.h"
 #include "pipeline/BuildState.h"
@@ -12,9 +13,10 @@ namespace fs = std::filesystem;
 namespace kmztool::pipeline {
 namespace {
 
-constexpr int kCatalogVersion = 1;
+// Version 1 was one JSON object; a catalog of another version is read as none (everything is rebuilt).
+constexpr int kCatalogVersion = 2;
 
-fs::path CatalogPath(const fs::path& out) { return StateFolder(out) / "catalog.json"; }
+fs::path CatalogPath(const fs::path& out) { return StateFolder(out) / "catalog.jsonl"; }
 
 // The tiles of every level that hold a point.
 void AddTilesOf(double lon, double lat, long minLevel, long maxLevel, std::set<build::TileKey>& tiles) {
@@ -36,25 +38,45 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
   return catalog;
 }
 
+// One model as a catalog line holds it: [id, lon, lat, fingerprint].
+std::string ModelLine(const BuildCatalog::Model& m) { return nlohmann::json{m.id, m.lon, m.lat, m.fingerprint}.dump(); }
+
 std::string SourceState(const BuildCatalog& catalog) {
-  nlohmann::json models = nlohmann::json::array();
-  for (const auto& m : catalog.models) models.push_back({m.id, m.lon, m.lat, m.fingerprint});
-  return kmztile::core::ContentHash(nlohmann::json{{"settings", catalog.settings}, {"models", models}}.dump());
+  // Text, not a JSON tree: a tree of every model would cost a hundred times its text.
+  std::string all = catalog.settings.dump();
+  for (const auto& m : catalog.models) all += "\n" + ModelLine(m);
+  return kmztile::core::ContentHash(all);
 }
 
-bool ReadCatalog(const fs::path& out, BuildCatalog& catalog) {
+// The catalog is JSON Lines: a header {"version", "settings"}, then one line
+// per model ["m", id, lon, lat, fingerprint] and one per file stamp
+// ["f", path, size, mtime, hash]. Line by line, neither writing nor reading
+// it holds more than one line as a JSON tree, whatever the number of models.
+bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
   std::ifstream in(CatalogPath(out));
   if (!in) return false;
   try {
-    const nlohmann::json j = nlohmann::json::parse(in);
-    if (j.value("version", 0) != kCatalogVersion) return false;
-    catalog.settings = j.at("settings");
-    for (const auto& m : j.at("models"))
-      catalog.models.push_back({m.at(0).get<std::string>(), m.at(1).get<double>(), m.at(2).get<double>(),
-                                m.at(3).get<std::string>()});
-    for (const auto& [path, f] : j.at("files").items())
-      catalog.files[path] = {f.at(0).get<std::uint64_t>(), f.at(1).get<std::int64_t>(), f.at(2).get<std::string>()};
-  } catch (const nlohmann::json::exception&) {
+    std::string line;
+    if (!std::getline(in, line)) return false;
+    const nlohmann::json header = nlohmann::json::parse(line);
+    if (!header.is_object() || header.value("version", 0) != kCatalogVersion) return false;
+    catalog.settings = header.at("settings");
+    while (std::getline(in, line)) {
+      const nlohmann::json j = nlohmann::json::parse(line);
+      const std::string kind = j.at(0).get<std::string>();
+      if (kind == "m") {
+        catalog.models.push_back({j.at(1).get<std::string>(), j.at(2).get<double>(), j.at(3).get<double>(),
+                                  j.at(4).get<std::string>()});
+      } else if (kind == "f") {
+        if (!withFiles) break;  // file lines come last
+        catalog.files[j.at(1).get<std::string>()] = {j.at(2).get<std::uint64_t>(), j.at(3).get<std::int64_t>(),
+                                                      j.at(4).get<std::string>()};
+      } else {
+        throw std::runtime_error("unknown line");
+      }
+    }
+    if (in.bad()) throw std::runtime_error("read error");
+  } catch (const std::exception&) {
     catalog = BuildCatalog{};
     return false;
   }
@@ -62,13 +84,11 @@ bool ReadCatalog(const fs::path& out, BuildCatalog& catalog) {
 }
 
 void WriteCatalog(const fs::path& out, const BuildCatalog& catalog) {
-  nlohmann::json models = nlohmann::json::array();
-  for (const auto& m : catalog.models) models.push_back({m.id, m.lon, m.lat, m.fingerprint});
-  nlohmann::json files = nlohmann::json::object();
-  for (const auto& [path, f] : catalog.files) files[path] = {f.size, f.mtimeNs, f.hash};
-  const nlohmann::json j = {{"version", kCatalogVersion}, {"settings", catalog.settings}, {"models", models},
-                            {"files", files}};
-  build::WriteFileAtomically(CatalogPath(out).string(), j.dump() + "\n");
+  std::string text = nlohmann::json{{"version", kCatalogVersion}, {"settings", catalog.settings}}.dump() + "\n";
+  for (const auto& m : catalog.models) text += "[\"m\"," + ModelLine(m).substr(1) + "\n";
+  for (const auto& [path, f] : catalog.files)
+    text += nlohmann::json{"f", path, f.size, f.mtimeNs, f.hash}.dump() + "\n";
+  build::WriteFileAtomically(CatalogPath(out).string(), text);
 }
 
 CatalogChange Compare(const BuildCatalog& before, const BuildCatalog& now, long minLevel, long maxLevel) {

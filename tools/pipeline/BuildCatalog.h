@@ -1,5 +1,5 @@
 #pragma once
-// The catalog a build keeps in OUT/.kmztile/catalog.json: the settings of
+// The catalog a build keeps in OUT/.kmztile/catalog.jsonl: the settings of
 // the last run and every model with its position and fingerprint, plus the
 // file stamps that spare a rerun reading unchanged files. A rerun compares
 // it with the source as it is now to learn which tiles are stale.
@@ -40,9 +40,12 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
  */
 std::string SourceState(const BuildCatalog& catalog);
 
-/** OUT/.kmztile/catalog.json; false when there is none or it cannot be read. */
-bool ReadCatalog(const std::filesystem::path& out, BuildCatalog& catalog);
-/** Writes OUT/.kmztile/catalog.json whole. @throws std::runtime_error naming the file. */
+/**
+ * OUT/.kmztile/catalog.jsonl; false when there is none or it cannot be read.
+ * Without @p withFiles the file stamps are not read (settings and models only).
+ */
+bool ReadCatalog(const std::filesystem::path& out, BuildCatalog& catalog, bool withFiles = true);
+/** Writes OUT/.kmztile/catalog.jsonl whole. @throws std::runtime_error naming the file. */
 void WriteCatalog(const std::filesystem::path& out, const BuildCatalog& catalog);
 
 /** What changed between two runs. */

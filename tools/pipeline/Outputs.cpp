@@ -15,7 +15,7 @@ namespace kmztool {
 bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord>& tiles, std::string& error) {
   const fs::path out(outText);
   pipeline::BuildCatalog catalog;
-  pipeline::ReadCatalog(out, catalog);
+  pipeline::ReadCatalog(out, catalog, false);
   const nlohmann::json& info = catalog.settings.is_object() ? catalog.settings : nlohmann::json::object();
   std::vector<build::ModelPoint> points;
   points.reserve(catalog.models.size());

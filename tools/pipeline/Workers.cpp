@@ -2,12 +2,14 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -165,8 +167,12 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
     for (int j = 0; j < s.jobs; ++j) {
       std::cout.flush();
       std::cerr.flush();
+      const pid_t parent = getpid();
       const pid_t pid = fork();
       if (pid == 0) {
+        // A worker does not outlive the build: when the build is killed its
+        // workers get SIGKILL too (and one whose parent is already gone stops).
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
         Work(catalog, todo, groups, s, j, *counters, {});
         _exit(0);
       }
