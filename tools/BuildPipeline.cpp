@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -207,10 +206,11 @@ bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::s
 
 bool ParseFormats(const std::string& text, bool& threeDTiles, std::string& error) {
   std::set<std::string> formats;
-  std::stringstream list(text);
-  for (std::string format; std::getline(list, format, ',');) {
+  for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find(',', start);
+    const std::string format = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (format != "kmz" && format != "3dtiles") {
-      error = "--format '" + format + "' is unknown: the formats are kmz and 3dtiles (e.g. --format kmz,3dtiles)";
+      error = "--format '" + text + "': '" + format + "' is no format; the formats are kmz and 3dtiles (e.g. --format kmz,3dtiles)";
       return false;
     }
     if (!formats.insert(format).second) {

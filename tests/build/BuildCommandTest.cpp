@@ -35,7 +35,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 std::vector<std::string> Leftovers(const std::string& out) {
   static const std::regex allowed(
       R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|index(/\d+(/\d+(/\d+\.kml)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
-      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?)");
+      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?|3dtiles(/tileset\.json|/\d+(/\d+(/\d+\.(glb|json))?)?)?)");
   std::vector<std::string> left;
   for (const auto& e : fs::recursive_directory_iterator(out)) {
     const std::string name = fs::relative(e.path(), out).string();
@@ -166,9 +166,11 @@ TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
   kmztest::CopySmallCity(src, 40);
-  ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
-  ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
-  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
+  const std::string both = " --format kmz,3dtiles";
+  ASSERT_EQ(Build(src, Path("one"), "--jobs 1" + both).exitCode, 0);
+  ASSERT_EQ(Build(src, Path("two"), "--jobs 2" + both).exitCode, 0);
+  for (int k = 1; k <= 3; ++k)
+    ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3" + both).exitCode, 0);
   const auto merge = kmztest::RunCli("merge '" + Path("shards") + "'");
   ASSERT_EQ(merge.exitCode, 0) << merge.err;
 
@@ -176,6 +178,11 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   ASSERT_GT(one.size(), 20u);
   EXPECT_EQ(Snapshot(Path("two/tiles")), one);
   EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
+  // The 3D Tiles too, tilesets included: the merge joins the shards' glb records.
+  const auto glb = Snapshot(Path("one/3dtiles"));
+  ASSERT_GT(glb.size(), one.size());
+  EXPECT_EQ(Snapshot(Path("two/3dtiles")), glb);
+  EXPECT_EQ(Snapshot(Path("shards/3dtiles")), glb);
   EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
   EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
   // No packages, level folders, copies or temporary files, whatever the kind of run.
@@ -207,6 +214,8 @@ TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
   EXPECT_EQ(kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --crs EPSG:999999").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--shard 4/3").exitCode, 2);
+  for (const char* format : {"gltf", "3dtiles", "kmz,kmz", "kmz,", ""})
+    EXPECT_EQ(Build(src, Path("out"), std::string("--format '") + format + "'").exitCode, 2) << format;
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
