@@ -1,7 +1,8 @@
 // kmztile build end to end: the sample city becomes a tile pyramid whose
 // tiles read back, every model once per level, textures shrinking with the
 // level; parallel and sharded runs give the same tiles; the source folder is
-// never written; an interrupted run resumes.
+// never written; an interrupted run resumes; a model the 3D Tiles converter
+// refuses costs only its glb content.
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -204,6 +205,37 @@ TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
   ASSERT_EQ(Build(src, out).exitCode, 0);
   EXPECT_EQ(Snapshot(out + "/tiles"), full);
   EXPECT_EQ(fs::last_write_time(marker), stampBefore) << "an existing tile was built again";
+}
+
+// A COLLADA file the converter cannot turn into meshes (lines only) is no
+// reason to lose its KMZ tiles: it is left out of the glb tiles alone, named,
+// and the run fails; every tile still has both files and the tileset lists them.
+TEST_F(BuildCommand, AModelTheConverterRefusesIsLeftOutOfTheGlbTilesOnly) {
+  const std::string src = Path("city"), out = Path("out");
+  kmztest::CopySmallCity(src, 3);
+  const std::string lines = R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+<asset><unit meter="1"/><up_axis>Z_UP</up_axis></asset>
+<library_geometries><geometry id="g"><mesh>
+<source id="p"><float_array id="pa" count="6">0 0 0 0 10 0</float_array>
+<technique_common><accessor source="#pa" count="2" stride="3"><param name="X" type="float"/>
+<param name="Y" type="float"/><param name="Z" type="float"/></accessor></technique_common></source>
+<vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+<lines count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1</p></lines>
+</mesh></geometry></library_geometries>
+<library_visual_scenes><visual_scene id="s"><node id="n"><instance_geometry url="#g"/></node></visual_scene>
+</library_visual_scenes><scene><instance_visual_scene url="#s"/></scene></COLLADA>)";
+  kmztest::WriteFile(src + "/0002.dae", lines);
+  const auto run = Build(src, out, "--format kmz,3dtiles");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("0002.dae: the 3D Tiles output leaves the model out"), std::string::npos) << run.err;
+  std::set<std::string> kmz, glb;
+  for (const auto& [name, bytes] : Snapshot(out + "/tiles")) kmz.insert(name.substr(0, name.size() - 4));
+  for (const auto& [name, bytes] : Snapshot(out + "/3dtiles"))
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".glb") glb.insert(name.substr(0, name.size() - 4));
+  EXPECT_EQ(glb, kmz);
+  EXPECT_GE(kmz.size(), 4u);
+  EXPECT_TRUE(fs::exists(out + "/3dtiles/tileset.json"));
 }
 
 TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
