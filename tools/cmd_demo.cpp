@@ -45,9 +45,10 @@ int RunDemo(const std::string& out) {
   settings.source = city;
   settings.out = out;
   settings.crs = "EPSG:4527";  // half of the sample city is located in CGCS2000 3-degree zone 39
+  settings.threeDTiles = true;
   settings.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::cout << "Building the sample city (" << city << ") into " << out << ", levels 15-18, "
-            << settings.jobs << " jobs...\n";
+            << settings.jobs << " jobs, KMZ and 3D Tiles...\n";
   const auto started = std::chrono::steady_clock::now();
   PipelineResult result;
   std::string error;
@@ -62,7 +63,8 @@ int RunDemo(const std::string& out) {
   std::cout << "\nOpen " << (o / "root.kml").string()
             << " in a KML client (it streams the tiles by level as you zoom in),\n"
             << "look at " << (o / "overview.svg").string() << " for the tile grid and model counts,\n"
-            << "and list one tile with: kmztile read " << (o / "tiles").string() << "/LEVEL/ROW/COL.kmz\n";
+            << "list one tile with: kmztile read " << (o / "tiles").string() << "/LEVEL/ROW/COL.kmz,\n"
+            << "and open " << (o / "3dtiles" / "tileset.json").string() << " in a 3D Tiles viewer (CesiumJS)\n";
   return result.failedTiles.empty() ? kOk : kFailed;
 }
 

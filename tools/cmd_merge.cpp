@@ -58,12 +58,21 @@ int RunMerge(const std::string& outText) {
     std::cerr << "kmztile merge: " << outText << ": " << error << "\n";
     return kFailed;
   }
-  if (!WriteBuildOutputs(outText, merged.tiles, error)) {
+  // Every shard built the same formats (the records' settings agree); with
+  // 3D Tiles the tilesets are joined from the glb records of the manifests.
+  const std::string formats =
+      merged.settings.is_object() ? merged.settings.value("formats", std::string("kmz")) : std::string("kmz");
+  bool threeDTiles = false;
+  long glbTiles = 0;
+  if (!ParseFormats(formats, threeDTiles, error) ||
+      !WriteBuildOutputs(outText, merged.tiles, threeDTiles, glbTiles, error)) {
     std::cerr << "kmztile merge: " << error << "\n";
     return kFailed;
   }
   std::cout << "merged " << records.size() << " shards: " << merged.tiles.size() << " tiles; wrote "
             << (out / "tileset.json").string() << ", root.kml and overview.svg\n";
+  if (threeDTiles)
+    std::cout << "3D Tiles: " << glbTiles << " glb tile(s) in " << (out / "3dtiles" / "tileset.json").string() << "\n";
   return kOk;
 }
 

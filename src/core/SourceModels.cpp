@@ -33,6 +33,7 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   ModelEntry collada;
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
+  collada.where = platform::NativePath(model.colladaPath);
   const auto known = colladas_ ? colladas_->find(indices_[i]) : DeflatedColladas::iterator{};
   if (colladas_ && known != colladas_->end()) {
     collada.deflated = known->second;

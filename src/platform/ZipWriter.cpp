@@ -167,6 +167,24 @@ bool DeflateText(const std::string& data, DeflatedText& out) {
   return true;
 }
 
+bool InflateText(const DeflatedText& deflated, std::string& out) {
+  if (deflated.size > (1u << 30) || deflated.bytes.size() > (1u << 30)) return false;
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
+  std::string text(deflated.size, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.bytes.data()));
+  stream.avail_in = static_cast<uInt>(deflated.bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(text.data());
+  stream.avail_out = static_cast<uInt>(text.size());
+  const int rc = inflate(&stream, Z_FINISH);
+  const bool whole = rc == Z_STREAM_END && stream.total_out == deflated.size;
+  inflateEnd(&stream);
+  if (!whole || crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())) != deflated.crc)
+    return false;
+  out.swap(text);
+  return true;
+}
+
 bool ZipWriter::Finish(std::string& out) {
   if (!state_->zip) return false;
   const int rc = zipClose(state_->zip, nullptr);

@@ -33,6 +33,9 @@ struct DeflatedText {
 /** Deflates @p data as AddFile deflates a text entry. @return false when zlib fails or the text exceeds 1 GiB. */
 bool DeflateText(const std::string& data, DeflatedText& out);
 
+/** The text @p deflated was made from. @return false when the stream is damaged or its length or CRC differ. */
+bool InflateText(const DeflatedText& deflated, std::string& out);
+
 /** An archive being written into memory. */
 class ZipWriter {
  public:

@@ -106,5 +106,13 @@ TEST(ZipDirectory, PreDeflatedTextsWriteTheArchiveAddFileWrites) {
       ASSERT_TRUE(dir.ReadByName(b, "m/x.dae", back)) << size;
       EXPECT_TRUE(back == text) << size;
     }
+    std::string inflated;
+    ASSERT_TRUE(kmztile::platform::InflateText(deflated, inflated)) << size;
+    EXPECT_TRUE(inflated == text) << size;
+    if (size > 1) {  // a damaged stream or CRC is refused, not handed on
+      kmztile::platform::DeflatedText bad = deflated;
+      bad.crc ^= 1;
+      EXPECT_FALSE(kmztile::platform::InflateText(bad, inflated)) << size;
+    }
   }
 }
