@@ -3,6 +3,7 @@
 #include "core/detail/SourceCatalog.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
 #include "platform/Paths.h"
 
 namespace kmztile::core {
@@ -20,7 +21,7 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   const std::string textureFolder = catalog_.folder + "\\" + model.name + "\\";
   for (const std::string& texture : model.textures) {
     ModelEntry entry;
-    // A texture packaging could not read is not in the package either.
+    // A texture packaging could not read is not in the package either (it is named as a problem).
     if (!placement::detail::ReadModelTexture(catalog_.folder, model.name, texture, entry.data)) continue;
     entry.source.package = textureFolder + texture;
     entry.name = placement::detail::PackageTexturePath(model.name, texture);
@@ -32,7 +33,10 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   ModelEntry collada;
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
-  if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
+  if (!platform::ReadPlainFile(model.colladaPath, collada.data)) {
+    platform::SetLastError(platform::NativePath(model.colladaPath) + ": " + platform::WhyUnreadable(model.colladaPath));
+    return false;
+  }
   entries.push_back(std::move(collada));
   return true;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/detail/TileCore.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "platform/ZipWriter.h"
 #include "tiles/detail/TextureReduction.h"
@@ -30,11 +31,17 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
       if (outcome == TextureOutcome::Undecodable)
         platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
       if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
-      if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) return false;
+      if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) {
+        platform::SetLastError("cannot add " + entry.name + " of model " + models.Package(i) + " to the tile archive");
+        return false;
+      }
     }
   }
   std::string bytes;
-  if (!zip.Finish(bytes)) return false;
+  if (!zip.Finish(bytes)) {
+    platform::SetLastError("cannot finish the tile archive");
+    return false;
+  }
   archive.swap(bytes);
   return true;
 }

@@ -1,6 +1,5 @@
 #include "pipeline/BuildCatalog.h"
 
-#include <fstream>
 #include <map>
 
 #include "build/OutputFiles.h"
@@ -37,10 +36,10 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
 }
 
 bool ReadCatalog(const fs::path& out, BuildCatalog& catalog) {
-  std::ifstream in(CatalogPath(out));
-  if (!in) return false;
+  std::string text;
+  if (!build::ReadStateFile(CatalogPath(out).string(), text)) return false;
   try {
-    const nlohmann::json j = nlohmann::json::parse(in);
+    const nlohmann::json j = nlohmann::json::parse(text);
     if (j.value("version", 0) != kCatalogVersion) return false;
     catalog.settings = j.at("settings");
     for (const auto& m : j.at("models"))

@@ -33,7 +33,11 @@ struct BuildCatalog {
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
                          const kmztile::core::FileStamps& known);
 
-/** OUT/.kmztile/catalog.json; false when there is none or it cannot be read. */
+/**
+ * OUT/.kmztile/catalog.json; false when there is none or it is damaged (the
+ * build then starts afresh). @throws std::runtime_error when it is there but
+ * cannot be read.
+ */
 bool ReadCatalog(const std::filesystem::path& out, BuildCatalog& catalog);
 /** Writes OUT/.kmztile/catalog.json whole. @throws std::runtime_error naming the file. */
 void WriteCatalog(const std::filesystem::path& out, const BuildCatalog& catalog);

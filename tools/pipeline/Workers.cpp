@@ -6,13 +6,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <string.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <new>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -20,6 +26,8 @@
 #include "build/Progress.h"
 #include "core/detail/TileCore.h"
 #include "pipeline/BuildState.h"
+#include "platform/FaultInjection.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "tiles/detail/TextureCache.h"
 #include "tiles/detail/TileNames.h"
@@ -47,14 +55,19 @@ struct SharedCounters {
   // CPU nanoseconds of the tile work: all workers together, and the busiest one.
   std::atomic<long long> cpuNanos{0};
   std::atomic<long long> maxWorkerCpuNanos{0};
+  // Set when the stage must end early (a worker could not go on, or --strict
+  // met a problem): no worker takes another area.
+  std::atomic<bool> stop{false};
 };
 
 // The counters in an anonymous shared mapping, released on scope exit.
 class SharedMapping {
  public:
+  /** @throws std::runtime_error when the system gives no shared memory */
   SharedMapping() {
     memory_ = mmap(nullptr, sizeof(SharedCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (memory_ == MAP_FAILED) throw std::bad_alloc();
+    if (memory_ == MAP_FAILED)
+      throw std::runtime_error(std::string("cannot map shared memory for the worker processes: ") + std::strerror(errno));
     counters_ = new (memory_) SharedCounters();
   }
   ~SharedMapping() {
@@ -86,9 +99,12 @@ nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const Plann
   nlohmann::json line = {{"level", t.level}, {"row", t.row}, {"column", t.column}};
   kmztile::core::SourceModels models(catalog, t.models);
   std::string document, kmz;
+  kmztile::platform::ClearLastError();
   if (!kmztile::core::BuildTile(models, kmztile::core::TileName(t.level, t.row, t.column),
                                 kmztile::core::DetailOfLevel(t.level, &cache), document, kmz)) {
-    line["error"] = "the tile could not be built (a model document, COLLADA file or texture of it is unreadable)";
+    const std::string& why = kmztile::platform::LastError();
+    line["error"] = why.empty() ? "the tile could not be built (a model document, COLLADA file or texture of it is unreadable)"
+                                : why;
     return line;
   }
   try {
@@ -100,29 +116,54 @@ nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const Plann
   return line;
 }
 
-// One worker: takes areas until none is left, appending a line per tile to its manifest.
-void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
-          const std::vector<TileGroup>& groups, const TileStageSettings& s, int job, SharedCounters& counters,
-          const std::function<void()>& onTile) {
+// A test hook: KMZTILE_TEST_KILL_WORKER_AFTER=K makes the first worker
+// process kill itself with SIGKILL once it has built K tiles, as the
+// system's out-of-memory killer would.
+long KillAfterTiles(int job, bool forked) {
+  const char* text = std::getenv("KMZTILE_TEST_KILL_WORKER_AFTER");
+  return forked && job == 0 && text ? std::atol(text) : 0;
+}
+
+// One worker: takes areas until none is left, appending a line per tile to
+// its manifest. @return empty, or why the worker stopped early (a manifest
+// it cannot write: the tile just written is removed again, so that no tile
+// stands without its record).
+std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
+                 const std::vector<TileGroup>& groups, const TileStageSettings& s, int job, bool forked,
+                 SharedCounters& counters, const std::function<void()>& onTile) {
   const long long cpuStart = ProcessCpuNanos();
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
-  std::ofstream manifest(ManifestPath(s.out, s.shard, job), std::ios::app);
-  for (;;) {
+  const std::string manifest = ManifestPath(s.out, s.shard, job).string();
+  const long killAfter = KillAfterTiles(job, forked);
+  long built = 0;
+  std::string stopped;
+  while (stopped.empty() && !counters.stop.load()) {
     const long g = counters.nextGroup++;
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
       nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
-      if (line.contains("error")) counters.failed++;
+      const bool failed = line.contains("error");
+      if (failed) counters.failed++;
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
-      manifest << line.dump() << "\n" << std::flush;
+      try {
+        build::AppendToFile(manifest, line.dump() + "\n");
+      } catch (const std::exception& e) {
+        std::error_code ec;
+        if (!failed) std::filesystem::remove(s.out / build::TilePath(KeyOf(todo[i])), ec);
+        stopped = e.what();
+        counters.stop = true;
+        break;
+      }
+      if (s.strict && (failed || line.contains("dropped"))) counters.stop = true;
       const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
       const long slot = todo[i].level - kmztile::tiles::detail::kCoarsestLevel;
       if (slot >= 0 && slot < kLevels) counters.levelNanos[slot] += nanos.count();
       counters.done++;
       if (onTile) onTile();
+      if (killAfter > 0 && ++built == killAfter) ::raise(SIGKILL);
     }
     // An area's textures are not used by the next area's tiles: dropping them
     // keeps memory bounded by one area, and their memory serves the next area.
@@ -135,6 +176,28 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
   }
   counters.cacheHits += static_cast<long>(cache.Hits() - hitsBefore);
   counters.cacheMisses += static_cast<long>(cache.Misses() - missesBefore);
+  return stopped;
+}
+
+// fork() through the fault-injection seam; -1 with errno set when no process starts.
+pid_t ForkWorker() {
+  std::cout.flush();
+  std::cerr.flush();
+  if (kmztile::platform::InjectedFault(kmztile::platform::FileOp::Fork)) {
+    errno = EAGAIN;
+    return -1;
+  }
+  return fork();
+}
+
+// What became of a worker process that ended, or empty when it finished well.
+std::string WorkerEnd(int job, pid_t pid, int status) {
+  const std::string who = "worker process " + std::to_string(job + 1) + " (pid " + std::to_string(pid) + ")";
+  if (WIFSIGNALED(status))
+    return who + " was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+    return who + " stopped with exit status " + std::to_string(WEXITSTATUS(status));
+  return "";
 }
 
 }  // namespace
@@ -142,8 +205,7 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
 bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
                   const TileStageSettings& s, std::size_t skipped, TileStageStats& stats, std::string& error) {
   const std::vector<TileGroup> groups = kmztile::core::GroupByAreaHeaviestFirst(todo);
-  std::error_code ec;
-  fs::create_directories(StateFolder(s.out), ec);
+  build::CreateFolders(StateFolder(s.out).string());
   // Decoded textures are megabytes each. Left to its defaults, glibc maps
   // such blocks fresh from the kernel and unmaps them on release, so every
   // decode pays page faults again; kept in the heap, the memory of one
@@ -154,34 +216,44 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   build::ProgressLine progress(std::cerr, s.progress, todo.size() + skipped);
   if (s.progressJson) progress.SetStyle(build::ProgressLine::Style::Json);
   progress.Advance(skipped);
-  bool workersOk = true;
+  std::vector<std::string> problems;
   if (s.jobs == 1) {
-    Work(catalog, todo, groups, s, 0, *counters, [&progress] { progress.Advance(); });
+    const std::string stopped = Work(catalog, todo, groups, s, 0, false, *counters, [&progress] { progress.Advance(); });
+    if (!stopped.empty()) problems.push_back(stopped);
   } else {
-    std::vector<pid_t> children;
+    std::map<pid_t, int> children;  // pid -> job
     for (int j = 0; j < s.jobs; ++j) {
-      std::cout.flush();
-      std::cerr.flush();
-      const pid_t pid = fork();
+      const pid_t pid = ForkWorker();
       if (pid == 0) {
-        Work(catalog, todo, groups, s, j, *counters, {});
-        _exit(0);
+        const std::string stopped = Work(catalog, todo, groups, s, j, true, *counters, {});
+        if (stopped.empty()) _exit(0);
+        std::cerr << "kmztile build: " << stopped << "\n" << std::flush;
+        _exit(1);
       }
-      if (pid > 0) children.push_back(pid);
-      else workersOk = false;
+      if (pid > 0) {
+        children[pid] = j;
+        continue;
+      }
+      // The workers already started stop after their area; no tile is built twice.
+      problems.push_back("cannot start worker process " + std::to_string(j + 1) + " of " + std::to_string(s.jobs) +
+                         ": " + std::strerror(errno));
+      counters->stop = true;
+      break;
     }
     size_t reported = 0;
-    size_t running = children.size();
-    while (running > 0) {
+    while (!children.empty()) {
       int status = 0;
       const pid_t done = waitpid(-1, &status, WNOHANG);
       if (done > 0) {
-        --running;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) workersOk = false;
+        const auto child = children.find(done);
+        if (child == children.end()) continue;
+        const std::string end = WorkerEnd(child->second, done, status);
+        if (!end.empty()) problems.push_back(end);
+        children.erase(child);
         continue;
       }
       if (done < 0 && errno != EINTR) {  // no worker left to wait for: never spin on it
-        workersOk = false;
+        problems.push_back(std::string("cannot wait for the worker processes: ") + std::strerror(errno));
         break;
       }
       const auto now = static_cast<size_t>(counters->done.load());
@@ -200,8 +272,9 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   stats.busiestWorkerCpuSeconds = static_cast<double>(counters->maxWorkerCpuNanos.load()) / 1e9;
   stats.cacheHits = counters->cacheHits.load();
   stats.cacheMisses = counters->cacheMisses.load();
-  if (!workersOk) error = "a worker process died; run the same command again to build the missing tiles";
-  return workersOk;
+  stats.stoppedByStrict = s.strict && counters->stop.load() && problems.empty();
+  for (const auto& p : problems) error += (error.empty() ? "" : "; ") + p;
+  return problems.empty();
 }
 
 }  // namespace kmztool::pipeline
