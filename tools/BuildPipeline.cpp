@@ -75,12 +75,12 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
   const bool read = kmztile::core::CatalogSource(parser, s.source, crs, catalog, error);
   NoteDropped(kmztile::platform::TakeProblems(), result);
   if (!read) return false;
-  // Models the source check found unusable are left out (already named).
-  const std::size_t before = catalog.models.size();
+  // Models the source check found unusable are left out (already named);
+  // packaging may have left some of them out already.
   catalog.models.erase(std::remove_if(catalog.models.begin(), catalog.models.end(),
                                       [&s](const auto& m) { return s.leftOut.count(m.name) > 0; }),
                        catalog.models.end());
-  const std::size_t excluded = before - catalog.models.size();
+  const std::size_t excluded = std::min(s.leftOut.size(), catalog.listed - catalog.models.size());
   if (catalog.listed == 0) {
     error = "no model (.dae) found in " + s.source;
     return false;

@@ -183,8 +183,10 @@ int RunBuild(const BuildOptions& opt) {
   // (files the check named already are not repeated).
   for (const auto& d : result.dropped)
     if (!toldFiles.count(d.substr(0, d.find(": ")))) std::cerr << "kmztile build: left out: " << d << "\n";
-  if (!result.dropped.empty())
-    std::cerr << "kmztile build: " << result.dropped.size() << " file(s) were left out or altered\n";
+  std::set<std::string> droppedFiles;
+  for (const auto& d : result.dropped) droppedFiles.insert(d.substr(0, d.find(": ")));
+  if (!droppedFiles.empty())
+    std::cerr << "kmztile build: " << droppedFiles.size() << " file(s) were left out or altered\n";
   return result.failedTiles.empty() && result.dropped.empty() && result.stageError.empty() ? kOk : kFailed;
 }
 

@@ -116,12 +116,12 @@ nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const Plann
   return line;
 }
 
-// A test hook: KMZTILE_TEST_KILL_WORKER_AFTER=K makes the first worker
-// process kill itself with SIGKILL once it has built K tiles, as the
-// system's out-of-memory killer would.
-long KillAfterTiles(int job, bool forked) {
+// A test hook: KMZTILE_TEST_KILL_WORKER_AFTER=K makes the worker process
+// that builds the K-th tile of the stage kill itself with SIGKILL right
+// after it, as the system's out-of-memory killer would.
+long KillAfterTiles(bool forked) {
   const char* text = std::getenv("KMZTILE_TEST_KILL_WORKER_AFTER");
-  return forked && job == 0 && text ? std::atol(text) : 0;
+  return forked && text ? std::atol(text) : 0;
 }
 
 // One worker: takes areas until none is left, appending a line per tile to
@@ -135,8 +135,7 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   const std::string manifest = ManifestPath(s.out, s.shard, job).string();
-  const long killAfter = KillAfterTiles(job, forked);
-  long built = 0;
+  const long killAfter = KillAfterTiles(forked);
   std::string stopped;
   while (stopped.empty() && !counters.stop.load()) {
     const long g = counters.nextGroup++;
@@ -161,9 +160,9 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
       const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
       const long slot = todo[i].level - kmztile::tiles::detail::kCoarsestLevel;
       if (slot >= 0 && slot < kLevels) counters.levelNanos[slot] += nanos.count();
-      counters.done++;
+      const long done = ++counters.done;
       if (onTile) onTile();
-      if (killAfter > 0 && ++built == killAfter) ::raise(SIGKILL);
+      if (done == killAfter) ::raise(SIGKILL);
     }
     // An area's textures are not used by the next area's tiles: dropping them
     // keeps memory bounded by one area, and their memory serves the next area.
