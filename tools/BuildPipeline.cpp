@@ -25,6 +25,7 @@
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/TileNames.h"
@@ -253,9 +254,14 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   size_t skipped = 0;
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
-    if (fs::exists(out / build::TilePath(KeyOf(t))) && !LacksFiles(before, KeyOf(t))) {
-      ++skipped;
-      continue;
+    const std::string path = (out / build::TilePath(KeyOf(t))).string();
+    if (fs::exists(path)) {
+      if (!LacksFiles(before, KeyOf(t))) {
+        ++skipped;
+        continue;
+      }
+      // Gone before it is built again: a rebuild that fails leaves no stale tile to count as built.
+      build::RemoveOneFile(path);
     }
     todo.push_back(t);
     if (!result.rebuild.everything.empty()) ++result.rebuild.forSettings;
@@ -291,8 +297,11 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
       continue;
     }
     const auto it = manifests.find(KeyOf(t));
+    const std::string name = "tile " + build::TilePath(KeyOf(t)) + ": ";
     if (it != manifests.end() && it->second.contains("error"))
-      result.failedTiles.push_back("tile " + build::TilePath(KeyOf(t)) + ": " + it->second.at("error").get<std::string>());
+      result.failedTiles.push_back(name + it->second.at("error").get<std::string>());
+    else if (fs::exists(out / build::TilePath(KeyOf(t))))
+      result.failedTiles.push_back(name + "cannot be read back: " + kmztile::platform::LastError());
     else
       unbuilt.push_back(KeyOf(t));
   }

@@ -28,7 +28,9 @@ std::map<build::TileKey, nlohmann::json> ReadManifests(const fs::path& out) {
     while (std::getline(in, line)) {
       try {
         const auto j = nlohmann::json::parse(line);
-        records[{j.at("level").get<long>(), j.at("row").get<long>(), j.at("column").get<long>()}] = j;
+        // The newest record of a tile wins, whichever worker's manifest holds it.
+        auto& record = records[{j.at("level").get<long>(), j.at("row").get<long>(), j.at("column").get<long>()}];
+        if (record.is_null() || j.value("at", 0LL) >= record.value("at", 0LL)) record = j;
       } catch (const nlohmann::json::exception&) {
         // A line cut short by an interrupted run: the tile is read back instead.
       }

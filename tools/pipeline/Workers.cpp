@@ -145,6 +145,9 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
       nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
       const bool failed = line.contains("error");
       if (failed) counters.failed++;
+      // When it was built: of two records of a tile (in two workers' manifests) the newer counts.
+      line["at"] = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
       try {
