@@ -28,6 +28,7 @@
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/TileNames.h"
@@ -78,6 +79,12 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
   const bool read = kmztile::core::CatalogSource(parser, s.source, crs, catalog, error);
   NoteDropped(kmztile::platform::TakeProblems(), result);
   if (!read) return false;
+  // Models the source check found unusable are left out (already named);
+  // packaging may have left some of them out already.
+  catalog.models.erase(std::remove_if(catalog.models.begin(), catalog.models.end(),
+                                      [&s](const auto& m) { return s.leftOut.count(m.name) > 0; }),
+                       catalog.models.end());
+  const std::size_t excluded = std::min(s.leftOut.size(), catalog.listed - catalog.models.size());
   if (catalog.listed == 0) {
     error = "no model (.dae) found in " + s.source;
     return false;
@@ -92,8 +99,8 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
     }
   }
   result.models = static_cast<long>(catalog.models.size());
-  if (catalog.listed > catalog.models.size())
-    result.warnings.push_back(std::to_string(catalog.listed - catalog.models.size()) + " of " +
+  if (catalog.listed > catalog.models.size() + excluded)
+    result.warnings.push_back(std::to_string(catalog.listed - catalog.models.size() - excluded) + " of " +
                               std::to_string(catalog.listed) +
                               " models were left out while packaging (unusable location or files); run `kmztile check " +
                               s.source + "` for the reasons");
@@ -171,9 +178,9 @@ void ForgetShardRecords(const fs::path& out, const build::Shard& shard, bool all
 // built again, or gone for good when they hold no model any more); after a
 // change of settings every tile goes. Then the new catalog is written, before
 // any tile is built, so that a run stopped now resumes with the new state.
-bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& source, const fs::path& out,
-               std::set<TileKey>& stale, std::set<TileKey>& removed, std::string& state, PipelineResult& result,
-               std::string& error) {
+// @throws std::runtime_error naming the file that cannot be changed
+void Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& source, const fs::path& out,
+               std::set<TileKey>& stale, std::set<TileKey>& removed, std::string& state, PipelineResult& result) {
   pipeline::OutputLock lock(out);  // shards started together reconcile once
   RemoveAbandonedWrites(out, s.shard.count == 1);
   pipeline::BuildCatalog before;
@@ -182,31 +189,43 @@ bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
       {"source", fs::weakly_canonical(s.source).string()}, {"crs", s.crs}, {"levels", {s.minLevel, s.maxLevel}}};
   const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files);
   const pipeline::CatalogChange change = pipeline::Compare(before, now, s.minLevel, s.maxLevel);
-  std::error_code ec;
   ForgetShardRecords(out, s.shard, change.everything);
   // A 3D Tiles output is there only while builds ask for it; otherwise it
   // would fall behind the source unseen.
-  if (change.everything || !s.threeDTiles) fs::remove_all(out / pipeline::kThreeDTilesFolder, ec);
+  if (change.everything || !s.threeDTiles) build::RemoveTree((out / pipeline::kThreeDTilesFolder).string());
   if (change.everything) {
     result.rebuild.everything = hadCatalog ? "changed settings: " + change.reason : "";
-    fs::remove_all(out / "tiles", ec);
-    fs::remove_all(pipeline::StateFolder(out), ec);
+    build::RemoveTree((out / "tiles").string());
+    build::RemoveTree(pipeline::StateFolder(out).string());
   } else {
     result.rebuild.changedModels = change.changedModels;
     for (const TileKey& key : change.stale) {
-      if (fs::remove(out / build::TilePath(key), ec)) removed.insert(key);
-      fs::remove(out / pipeline::GlbPath(key), ec);
+      if (build::RemoveOneFile((out / build::TilePath(key)).string())) removed.insert(key);
+      build::RemoveOneFile((out / pipeline::GlbPath(key)).string());
     }
     stale = change.stale;
   }
   state = pipeline::SourceState(now);
-  try {
-    pipeline::WriteCatalog(out, now);
-  } catch (const std::exception& e) {
-    error = e.what();
-    return false;
-  }
-  return true;
+  pipeline::WriteCatalog(out, now);
+}
+
+// Whether the last run's record of a tile says it lacks a file: such a tile
+// is built again on every run, so that it is whole once its sources are
+// fixed (or a passing read error is gone) and its problems are named again.
+bool LacksFiles(const std::map<TileKey, nlohmann::json>& manifests, const TileKey& key) {
+  const auto it = manifests.find(key);
+  return it != manifests.end() && it->second.contains("dropped");
+}
+
+// The planned tiles of this run's share that are not on disk after the tile
+// stage and that no manifest line explains, named with why: a worker stopped
+// before them. A long list is cut short with the count of the rest.
+void NoteUnbuilt(const std::vector<TileKey>& unbuilt, const std::string& why, PipelineResult& result) {
+  constexpr std::size_t kNamed = 20;
+  for (std::size_t i = 0; i < unbuilt.size() && i < kNamed; ++i)
+    result.failedTiles.push_back("tile " + build::TilePath(unbuilt[i]) + ": not built: " + why);
+  if (unbuilt.size() > kNamed)
+    result.failedTiles.push_back("... and " + std::to_string(unbuilt.size() - kNamed) + " more tile(s) not built");
 }
 
 }  // namespace
@@ -264,17 +283,19 @@ bool ValidateCrs(const std::string& text, std::string& error) {
   return false;
 }
 
-bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string& error) {
+namespace {
+
+// The stages; a file of the output folder that cannot be read or written throws.
+bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& error) {
   const fs::path out(s.out);
-  std::error_code ec;
-  fs::create_directories(out, ec);
-  if (ec) {
-    error = "cannot create the output folder " + s.out + ": " + ec.message();
-    return false;
-  }
+  build::CreateFolders(s.out);
   StageClock clock;
   kmztile::core::SourceCatalog catalog;
   if (!Catalog(s, catalog, result, error)) return false;
+  if (s.strict && !result.dropped.empty()) {
+    error = result.dropped.front() + " (--strict: no tile was built)";
+    return false;
+  }
   result.stageSeconds.push_back({"catalog", clock.Lap()});
 
   std::vector<kmztile::core::PlanPoint> points;
@@ -285,20 +306,26 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
 
   std::set<TileKey> stale, removed;
   std::string state;
-  if (!Reconcile(s, catalog, out, stale, removed, state, result, error)) return false;
+  Reconcile(s, catalog, out, stale, removed, state, result);
+  const auto before = pipeline::ReadManifests(out);
   // Stale tiles that no planned tile replaces held only models that are gone.
   for (const auto& t : plan) removed.erase(KeyOf(t));
   result.rebuild.removed = static_cast<long>(removed.size());
   std::vector<kmztile::core::PlannedTile> todo;
   size_t skipped = 0;
   // A tile is built when its KMZ is missing, or with 3D Tiles its glb or the
-  // glb's manifest record (a glb without one is built again).
-  const auto before = s.threeDTiles ? pipeline::ReadManifests(out) : std::map<TileKey, nlohmann::json>{};
+  // glb's manifest record (a glb without one is built again), or when its
+  // last record says it lacks a file.
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
+    const std::string path = (out / build::TilePath(KeyOf(t))).string();
     kmztile::threedtiles::TileEntry glb;
-    if (fs::exists(out / build::TilePath(KeyOf(t))) &&
-        (!s.threeDTiles || pipeline::GlbEntryOf(out, KeyOf(t), before, glb))) {
+    const bool kmzThere = fs::exists(path);
+    if (kmzThere && LacksFiles(before, KeyOf(t))) {
+      // Gone before it is built again: a rebuild that fails leaves no stale tile to count as built.
+      build::RemoveOneFile(path);
+      if (s.threeDTiles) build::RemoveOneFile((out / pipeline::GlbPath(KeyOf(t))).string());
+    } else if (kmzThere && (!s.threeDTiles || pipeline::GlbEntryOf(out, KeyOf(t), before, glb))) {
       ++skipped;
       continue;
     }
@@ -311,19 +338,21 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
 
   pipeline::TileStageSettings stage{out, s.shard, s.jobs, s.minLevel, s.maxLevel,
                                     s.progress == "json" || (s.progress == "auto" && !s.quiet && build::StderrIsTerminal()),
-                                    s.progress == "json", s.threeDTiles};
+                                    s.progress == "json", s.threeDTiles, s.strict};
   pipeline::TileStageStats stats;
-  const bool workersOk = pipeline::RunTileStage(catalog, todo, stage, skipped, stats, error);
+  std::string stageError;
+  const bool workersOk = pipeline::RunTileStage(catalog, todo, stage, skipped, stats, stageError);
   result.levelSeconds = stats.levelSeconds;
   result.tileCpuSeconds = stats.cpuSeconds;
   result.busiestWorkerCpuSeconds = stats.busiestWorkerCpuSeconds;
   result.textureCacheHits = stats.cacheHits;
   result.textureCacheMisses = stats.cacheMisses;
   result.glbCpuSeconds = stats.glbCpuSeconds;
-  if (!workersOk) return false;
+  if (!workersOk) result.stageError = stageError;
   result.stageSeconds.push_back({"tiles", clock.Lap()});
 
   const auto manifests = pipeline::ReadManifests(out);
+  std::vector<TileKey> unbuilt;
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
     const auto line = manifests.find(KeyOf(t));
@@ -341,9 +370,20 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
       continue;
     }
     const auto it = manifests.find(KeyOf(t));
+    const std::string name = "tile " + build::TilePath(KeyOf(t)) + ": ";
     if (it != manifests.end() && it->second.contains("error"))
-      result.failedTiles.push_back("tile " + build::TilePath(KeyOf(t)) + ": " + it->second.at("error").get<std::string>());
+      result.failedTiles.push_back(name + it->second.at("error").get<std::string>());
+    else if (fs::exists(out / build::TilePath(KeyOf(t))))
+      result.failedTiles.push_back(name + "cannot be read back: " + kmztile::platform::LastError());
+    else
+      unbuilt.push_back(KeyOf(t));
   }
+  if (!unbuilt.empty())
+    NoteUnbuilt(unbuilt,
+                !workersOk ? "the tile stage stopped early (see above)"
+                : stats.stoppedByStrict ? "--strict stopped the build at the first problem"
+                                        : "the tile is not on disk",
+                result);
   std::sort(result.tiles.begin(), result.tiles.end(),
             [](const TileRecord& a, const TileRecord& b) { return a.key < b.key; });
   if (s.shard.count == 1) {
@@ -359,6 +399,19 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   }
   result.stageSeconds.push_back({"outputs", clock.Lap()});
   return true;
+}
+
+}  // namespace
+
+bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string& error) {
+  try {
+    return RunStages(s, result, error);
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  return false;
 }
 
 }  // namespace kmztool

@@ -1,5 +1,6 @@
 #pragma once
 // The stages of `kmztile build`: catalog, plan, tiles, outputs.
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,10 @@ struct PipelineSettings {
   bool quiet = false;
   /** "auto" (a line when standard error is a terminal), "json" (a JSON line a second) or "none". */
   std::string progress = "auto";
+  /** Names (N of N.dae) of the models the source check found unusable: left out of every tile. */
+  std::set<std::string> leftOut;
+  /** Stop the tile stage after the first tile that failed or lacks a file. */
+  bool strict = false;
 };
 
 /** Why this run built the tiles it built. */
@@ -46,6 +51,7 @@ struct PipelineResult {
   std::vector<std::string> failedTiles;               ///< "tile L/R/C: reason"
   std::vector<std::string> warnings;                  ///< things the user should know (models left out)
   std::vector<std::string> dropped;                   ///< "FILE: reason" of each file left out or altered, once
+  std::string stageError;                             ///< why the tile stage ended early, when it did
   /** Wall seconds of each stage this run did, in order: catalog, plan, tiles, outputs. */
   std::vector<std::pair<std::string, double>> stageSeconds;
   /** level -> seconds its tiles took, added up over the workers (worker seconds, not wall time). */
@@ -70,7 +76,11 @@ std::string FormatsText(bool threeDTiles);
 /** True for an empty text or a definition PROJ accepts as a coordinate reference system. */
 bool ValidateCrs(const std::string& text, std::string& error);
 
-/** Runs the whole build. @return false with a reason when a stage fails (failed tiles are listed instead). */
+/**
+ * Runs the whole build. @return false with a reason (naming the file) when a
+ * stage fails; tiles that failed or were never built are listed in the result
+ * instead, and the index files still describe the tiles on disk.
+ */
 bool RunPipeline(const PipelineSettings& settings, PipelineResult& result, std::string& error);
 
 /**

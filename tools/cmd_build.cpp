@@ -55,8 +55,32 @@ struct BuildOptions {
   std::string format = "kmz";
   bool json = false;
   bool quiet = false;
+  bool strict = false;
   std::string progress = "auto";
 };
+
+// A build that does not run: the reason on standard error and, with --json,
+// as a JSON object on standard output, so that scripts always get JSON.
+int Refuse(const BuildOptions& opt, int code, const std::string& reason) {
+  std::cerr << "kmztile build: " << reason << "\n";
+  if (opt.json) std::cout << nlohmann::json{{"error", reason}, {"exit_code", code}}.dump(2) << "\n";
+  return code;
+}
+
+// The model (N of N.dae) a problem of the source check concerns: its model
+// file, location text or anything in its texture folder. Empty for a
+// problem of the folder as a whole (the template, no model at all).
+std::string ModelOfProblem(const SourceCheckReport& check, const std::string& file) {
+  const fs::path folder = (fs::path(check.folder) / "x").lexically_normal().parent_path();
+  const fs::path f = fs::path(file).lexically_normal();
+  for (const auto& m : check.models) {
+    if (m.name.empty()) continue;
+    if (f == folder / m.modelFile || f == folder / (m.name + ".txt")) return m.name;
+    const fs::path textures = folder / m.name;
+    if (f == textures || f.parent_path() == textures) return m.name;
+  }
+  return "";
+}
 
 // Which tiles this run built, and why.
 std::string RebuildLine(const RebuildCounts& r) {
@@ -75,55 +99,49 @@ int RunBuild(const BuildOptions& opt) {
   std::string error;
   if (!ParseLevels(opt.levels, settings.minLevel, settings.maxLevel, error) ||
       !ParseFormats(opt.format, settings.threeDTiles, error) || !ValidateCrs(opt.crs, error)) {
-    std::cerr << "kmztile build: " << error << "\n";
-    return kUsage;
+    return Refuse(opt, kUsage, error);
   }
-  if (!fs::is_directory(opt.source)) {
-    std::cerr << "kmztile build: source folder " << opt.source << " does not exist or is not a folder\n";
-    return kUsage;
-  }
-  if (opt.jobs < 1 || opt.jobs > 256) {
-    std::cerr << "kmztile build: --jobs must be between 1 and 256\n";
-    return kUsage;
-  }
+  if (!fs::is_directory(opt.source))
+    return Refuse(opt, kUsage, "source folder " + opt.source + " does not exist or is not a folder");
+  if (opt.jobs < 1 || opt.jobs > 256) return Refuse(opt, kUsage, "--jobs must be between 1 and 256");
   Shard shard;
-  if (opt.shards != 0 && opt.shard != "auto") {
-    std::cerr << "kmztile build: --shards goes with --shard auto (--shard K/N names the count itself)\n";
-    return kUsage;
-  }
+  if (opt.shards != 0 && opt.shard != "auto")
+    return Refuse(opt, kUsage, "--shards goes with --shard auto (--shard K/N names the count itself)");
   if (opt.shard == "auto") {
-    if (!ShardFromEnvironment([](const char* name) { return std::getenv(name); }, opt.shards, shard, error)) {
-      std::cerr << "kmztile build: " << error << "\n";
-      return kUsage;
-    }
+    if (!ShardFromEnvironment([](const char* name) { return std::getenv(name); }, opt.shards, shard, error))
+      return Refuse(opt, kUsage, error);
   } else if (!opt.shard.empty() && !ParseShard(opt.shard, shard, error)) {
-    std::cerr << "kmztile build: --shard: " << error << "\n";
-    return kUsage;
+    return Refuse(opt, kUsage, "--shard: " + error);
   }
   // Refused before anything is touched: an output folder that holds the
   // source, which the build would empty and rewrite (it has no other working area).
   const std::string refused = kmztile::folders::detail::RefuseBuildFolders(opt.source, opt.out, opt.out);
-  if (!refused.empty()) {
-    std::cerr << "kmztile build: " << refused << "\n";
-    return kUsage;
-  }
-  // The same checks as `kmztile check`: every problem is named, and an error
-  // (a missing location, a model file that is no COLLADA, an unusable
-  // template) stops the build before it starts.
+  if (!refused.empty()) return Refuse(opt, kUsage, refused);
+  // The same checks as `kmztile check`, every problem named. A model with
+  // an error (no usable location, a model file that is no COLLADA, a missing
+  // texture) is left out and the rest is built; an error of the folder as a
+  // whole (an unusable template) stops the build before it starts, and so
+  // does any problem under --strict.
   const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source);
-  std::set<std::string> told;  // "FILE: reason" already printed
+  std::set<std::string> toldFiles;        // files the check named
   std::vector<std::string> checkLeftOut;  // what the check says the tiles will lack
+  std::size_t folderErrors = 0;
   for (const auto& p : check.problems) {
     const bool error = p.severity == ProblemSeverity::kError;
+    if (opt.strict && (error || p.leftOut))
+      return Refuse(opt, kFailed, p.file + ": " + p.reason + " (--strict: nothing was built)");
     std::cerr << "kmztile build: " << (error ? "error: " : "warning: ") << p.file << ": " << p.reason << "\n";
-    told.insert(p.file + ": " + p.reason);
+    toldFiles.insert(p.file);
     if (p.leftOut) checkLeftOut.push_back(p.file + ": " + p.reason);
+    if (!error) continue;
+    const std::string model = ModelOfProblem(check, p.file);
+    if (model.empty()) ++folderErrors;
+    else if (settings.leftOut.insert(model).second)
+      checkLeftOut.push_back(p.file + ": " + p.reason + "; model " + model + " is left out");
   }
-  if (check.HasErrors()) {
-    std::cerr << "kmztile build: " << opt.source << ": " << check.Count(ProblemSeverity::kError)
-              << " error(s) in the source folder; nothing was built\n";
-    return kFailed;
-  }
+  if (folderErrors > 0)
+    return Refuse(opt, kFailed, opt.source + ": " + std::to_string(folderErrors) +
+                                    " error(s) of the source folder itself; nothing was built");
   settings.source = opt.source;
   settings.out = opt.out;
   settings.crs = opt.crs;
@@ -131,12 +149,13 @@ int RunBuild(const BuildOptions& opt) {
   settings.shard = shard;
   settings.quiet = opt.quiet || opt.json;
   settings.progress = opt.progress;
+  settings.strict = opt.strict;
 
   PipelineResult result;
   result.dropped = checkLeftOut;
   if (!RunPipeline(settings, result, error)) {
-    std::cerr << "kmztile build: " << error << "\n";
-    return kFailed;
+    for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
+    return Refuse(opt, kFailed, error);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -147,6 +166,8 @@ int RunBuild(const BuildOptions& opt) {
     j["formats"] = FormatsText(settings.threeDTiles);
     if (settings.threeDTiles) j["glb_tiles"] = result.glbTiles;
     j["failed_tiles"] = result.failedTiles.size();
+    j["failures"] = result.failedTiles;
+    if (!result.stageError.empty()) j["error"] = result.stageError;
     j["warnings"] = result.warnings;
     j["dropped"] = result.dropped;
     const RebuildCounts& r = result.rebuild;
@@ -175,14 +196,17 @@ int RunBuild(const BuildOptions& opt) {
                 << (fs::path(opt.out) / "3dtiles" / "tileset.json").string() << " in a 3D Tiles viewer\n";
   }
   for (const auto& w : result.warnings) std::cerr << "kmztile build: warning: " << w << "\n";
+  if (!result.stageError.empty()) std::cerr << "kmztile build: " << result.stageError << "\n";
   for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
   // A model or texture left out or altered fails the run, each one named
-  // (those the check named already are not repeated).
+  // (files the check named already are not repeated).
   for (const auto& d : result.dropped)
-    if (!told.count(d)) std::cerr << "kmztile build: left out: " << d << "\n";
-  if (!result.dropped.empty())
-    std::cerr << "kmztile build: " << result.dropped.size() << " file(s) were left out or altered\n";
-  return result.failedTiles.empty() && result.dropped.empty() ? kOk : kFailed;
+    if (!toldFiles.count(d.substr(0, d.find(": ")))) std::cerr << "kmztile build: left out: " << d << "\n";
+  std::set<std::string> droppedFiles;
+  for (const auto& d : result.dropped) droppedFiles.insert(d.substr(0, d.find(": ")));
+  if (!droppedFiles.empty())
+    std::cerr << "kmztile build: " << droppedFiles.size() << " file(s) were left out or altered\n";
+  return result.failedTiles.empty() && result.dropped.empty() && result.stageError.empty() ? kOk : kFailed;
 }
 
 const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) {
@@ -203,6 +227,9 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
       ->capture_default_str();
   cmd->add_flag("--json", opt->json, "Print the summary as JSON");
   cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
+  cmd->add_flag("--strict", opt->strict,
+                "Stop at the first problem (a model, location text or texture that is unusable or left out, a tile "
+                "that fails) instead of building everything else");
   cmd->add_option("--progress", opt->progress,
                   "Progress of the tile stage on standard error: auto (a line with rate and time left on a "
                   "terminal), json (one JSON line a second) or none")

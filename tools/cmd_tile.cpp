@@ -1,11 +1,12 @@
 // kmztile tile WORKDIR LEVEL ROW COL -o FILE [--coords FILE]: builds one tile
 // of the geographic pyramid from an imported working folder.
-#include <fstream>
 #include <iostream>
 
 #include "BaseParser.h"
 #include "Command.h"
 #include "ProblemReport.h"
+#include "build/OutputFiles.h"
+#include "platform/LastError.h"
 
 namespace {
 
@@ -24,9 +25,9 @@ int RunTile(const TileOptions& opt) {
   const bool built = parser.CreateTile(CreateGeographicPyramid(), opt.level, opt.row, opt.column, &kmz);
   kmztool::PrintRecordedProblems("tile");
   if (!built) {
+    const std::string& why = kmztile::platform::LastError();
     std::cerr << "kmztile tile: cannot build tile " << opt.level << "-" << opt.row << "-" << opt.column << " of "
-              << opt.workFolder << ": the tile is outside the pyramid, its level has no level folder, "
-              << "the coordinates file " << coords << " cannot be read, or a model's files are missing or damaged\n";
+              << opt.workFolder << ": " << (why.empty() ? "the library gave no reason" : why) << "\n";
     return kmztool::kFailed;
   }
   if (kmz.empty()) {
@@ -34,11 +35,10 @@ int RunTile(const TileOptions& opt) {
               << " not written\n";
     return kmztool::kOk;
   }
-  std::ofstream out(opt.output, std::ios::binary | std::ios::trunc);
-  out.write(kmz.data(), static_cast<std::streamsize>(kmz.size()));
-  out.close();
-  if (!out) {
-    std::cerr << "kmztile tile: cannot write " << opt.output << "\n";
+  try {
+    kmztool::build::WriteFileAtomically(opt.output, kmz);
+  } catch (const std::exception& e) {
+    std::cerr << "kmztile tile: " << e.what() << "\n";
     return kmztool::kFailed;
   }
   std::cout << "tile " << opt.level << "-" << opt.row << "-" << opt.column << ": " << parser.GetLastTileModelCount()

@@ -1,8 +1,12 @@
 // kmztile: build tile pyramids from 3D building models and read tiles back.
 #include <algorithm>
 #include <iostream>
+#include <new>
+
+#include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "platform/FaultInjection.h"
 #include "platform/Version.h"
 
 namespace kmztool {
@@ -26,11 +30,31 @@ int main(int argc, char** argv) {
   auto& commands = kmztool::Commands();
   std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [name, setup] : commands) setup(app, exitCode);
+  std::string fault;
+  if (!kmztile::platform::ArmFaultFromEnvironment(fault)) {
+    std::cerr << "kmztile: " << fault << "\n";
+    return kmztool::kUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
-    return rc == 0 ? 0 : kmztool::kUsage;
+    if (rc == 0) return 0;
+    // A script that asked for JSON gets JSON, even about its arguments.
+    if (std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; }))
+      std::cout << nlohmann::json{{"error", e.what()}, {"exit_code", kmztool::kUsage}}.dump(2) << "\n";
+    return kmztool::kUsage;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kmztile: out of memory\n";
+    exitCode = kmztool::kFailed;
+  } catch (const std::exception& e) {
+    // Every subcommand reports its own failures; this is the last line of
+    // defence, so that no failure ends in an abort without a word.
+    std::cerr << "kmztile: " << e.what() << "\n";
+    exitCode = kmztool::kFailed;
   }
+  // Tells a fault-injection test that its fault lies beyond this run's operations.
+  const std::string unfired = kmztile::platform::UnfiredEnvironmentFault();
+  if (!unfired.empty()) std::cerr << "kmztile: injected fault " << unfired << "\n";
   return exitCode;
 }

@@ -3,6 +3,7 @@
 #include "core/detail/SourceCatalog.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
 #include "platform/Paths.h"
 
 namespace kmztile::core {
@@ -21,7 +22,7 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   const std::string textureFolder = catalog_.folder + "\\" + model.name + "\\";
   for (const std::string& texture : model.textures) {
     ModelEntry entry;
-    // A texture packaging could not read is not in the package either.
+    // A texture packaging could not read is not in the package either (it is named as a problem).
     if (!placement::detail::ReadModelTexture(catalog_.folder, model.name, texture, entry.data)) continue;
     entry.source.package = textureFolder + texture;
     entry.name = placement::detail::PackageTexturePath(model.name, texture);
@@ -38,7 +39,10 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   if (colladas_ && known != colladas_->end()) {
     collada.deflated = known->second;
   } else {
-    if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
+    if (!platform::ReadPlainFile(model.colladaPath, collada.data)) {
+      platform::SetLastError(platform::NativePath(model.colladaPath) + ": " + platform::WhyUnreadable(model.colladaPath));
+      return false;
+    }
     // Only what AddFile would deflate is kept deflated (a file that begins
     // like an image is stored as it stands).
     auto deflated = std::make_shared<platform::DeflatedText>();

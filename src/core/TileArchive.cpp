@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/detail/TileCore.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "platform/ZipWriter.h"
 #include "tiles/detail/TextureReduction.h"
@@ -31,13 +32,18 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
         platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
       const std::string archiveName = tiles::detail::InsertBaseName(entry.name, base);
       const bool packed = outcome != TextureOutcome::Dropped && outcome != TextureOutcome::Undecodable;
-      if (packed && (entry.deflated ? !zip.AddDeflated(archiveName, *entry.deflated) : !zip.AddFile(archiveName, entry.data)))
+      if (packed && (entry.deflated ? !zip.AddDeflated(archiveName, *entry.deflated) : !zip.AddFile(archiveName, entry.data))) {
+        platform::SetLastError("cannot add " + entry.name + " of model " + models.Package(i) + " to the tile archive");
         return false;
+      }
       if (listener) listener(i, entry, archiveName, packed);
     }
   }
   std::string bytes;
-  if (!zip.Finish(bytes)) return false;
+  if (!zip.Finish(bytes)) {
+    platform::SetLastError("cannot finish the tile archive");
+    return false;
+  }
   archive.swap(bytes);
   return true;
 }

@@ -5,6 +5,7 @@
 #include "kml/dom.h"
 #include "kml/engine.h"
 #include "parser/ModelElements.h"
+#include "platform/LastError.h"
 #include "platform/Locale.h"
 #include "tiles/detail/TileNames.h"
 
@@ -33,6 +34,12 @@ kmldom::PlacemarkPtr BuildTilePlacemark(const kmldom::FolderPtr& source, const s
   return tilePlacemark;
 }
 
+// Records why the tile document cannot be made (see platform/LastError.h).
+bool Fail(std::string reason) {
+  platform::SetLastError(std::move(reason));
+  return false;
+}
+
 // Removes the folder's first direct feature named "Model", if any.
 void RemoveFirstModelPlacemark(const kmldom::FolderPtr& folder) {
   for (size_t i = 0; i < folder->get_feature_array_size(); ++i) {
@@ -47,24 +54,29 @@ void RemoveFirstModelPlacemark(const kmldom::FolderPtr& folder) {
 }  // namespace
 
 bool CombineTileDocument(TileModels& models, const std::string& tileName, std::string& document) {
-  if (tileName.empty() || models.Count() == 0) return false;
+  if (tileName.empty() || models.Count() == 0) return Fail("the tile has no name or no model");
   platform::InstallUserDefaultLocale();
   std::string text;
   kmldom::KmlPtr tileRoot;
   kmldom::FolderPtr tileFolder;
-  if (models.Package(0).empty() || !models.Document(0, text) || !ParseModelDocument(text, tileRoot, tileFolder))
-    return false;
+  // A model's document that cannot be read has recorded why itself.
+  if (models.Package(0).empty()) return Fail("a model of the tile has no name");
+  if (!models.Document(0, text)) return false;
+  if (!ParseModelDocument(text, tileRoot, tileFolder))
+    return Fail("model " + models.Package(0) + ": its document is not KML with a Folder");
 
   for (size_t i = 0; i < models.Count(); ++i) {
     const std::string& package = models.Package(i);
-    if (package.empty()) return false;
+    if (package.empty()) return Fail("a model of the tile has no name");
     // The first model's source placemark is read from the tile document
     // itself: nothing has been removed from or added to it yet.
     kmldom::KmlPtr root;
     kmldom::FolderPtr source = tileFolder;
-    if (i > 0 && (!models.Document(i, text) || !ParseModelDocument(text, root, source))) return false;
+    if (i > 0 && !models.Document(i, text)) return false;
+    if (i > 0 && !ParseModelDocument(text, root, source))
+      return Fail("model " + package + ": its document is not KML with a Folder");
     const kmldom::PlacemarkPtr placemark = BuildTilePlacemark(source, BaseNameOf(package));
-    if (!placemark) return false;
+    if (!placemark) return Fail("model " + package + ": its document lacks the Model placemark with a location and a link");
     RemoveFirstModelPlacemark(tileFolder);
     tileFolder->add_feature(placemark);
   }
@@ -72,9 +84,9 @@ bool CombineTileDocument(TileModels& models, const std::string& tileName, std::s
   // The import refuses documents with duplicate ids (the same model twice,
   // or a model named like an element of the first document).
   const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(tileRoot);
-  if (!file) return false;
+  if (!file) return Fail("two models of the tile share an id (the same model twice, or a model named like an element)");
   std::string serialized;
-  if (!file->SerializeToString(&serialized)) return false;
+  if (!file->SerializeToString(&serialized)) return Fail("the tile document cannot be written as KML");
   document.swap(serialized);
   return true;
 }

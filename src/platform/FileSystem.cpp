@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "platform/FaultInjection.h"
@@ -148,6 +149,17 @@ bool StatFile(const std::string& path, std::uint64_t& size, std::int64_t& mtimeN
   size = static_cast<std::uint64_t>(st.st_size);
   mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return true;
+}
+
+std::string WhyUnreadable(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0) return errno == ENOENT ? "is missing" : std::string("cannot be examined: ") + std::strerror(errno);
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link, which is not followed";
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+  if (!S_ISREG(st.st_mode)) return "is not a plain file (a FIFO, socket or device)";
+  if (::access(native.c_str(), R_OK) != 0) return std::string("cannot be read: ") + std::strerror(errno);
+  return "cannot be read (an input/output error)";
 }
 
 bool OpenInput(std::ifstream& in, const std::string& path, bool binary) {

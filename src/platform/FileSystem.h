@@ -75,6 +75,12 @@ bool CopyPermissions(const std::string& original, const std::string& replacement
 /** A temporary name in the folder of @p path, unique within this process. */
 std::string TemporarySibling(const std::string& path);
 
+/**
+ * Why @p path cannot be read, for a message beside its name: "is missing",
+ * "is a folder, not a file", "cannot be read: Permission denied" and so on.
+ */
+std::string WhyUnreadable(const std::string& path);
+
 /** Opens a stream for reading (binary or text); a FIFO, device or folder is refused. */
 bool OpenInput(std::ifstream& in, const std::string& path, bool binary);
 

@@ -6,8 +6,8 @@
 namespace kmztile::reading {
 namespace {
 
-bool Fail(const char* why) {
-  platform::SetLastError(why);
+bool Fail(std::string why) {
+  platform::SetLastError(std::move(why));
   return false;
 }
 
@@ -47,7 +47,7 @@ bool OpenKmzSource(std::string source, OpenedKmz& out) {
   if (IsArchiveBytes(source)) {
     index->bytes = std::move(source);
   } else if (!platform::ReadWholeFile(source, index->bytes)) {
-    return Fail("cannot read the file");
+    return Fail("the file " + platform::WhyUnreadable(source));
   }
   if (!detail::ZipDirectory::Parse(index->bytes, index->directory)) return false;
   kmlengine::KmzFilePtr kmz(kmlengine::KmzFile::OpenFromString(index->bytes));

@@ -3,6 +3,8 @@
 #include "BaseParser.h"
 #include "core/detail/TileCore.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
 #include "tiles/detail/LevelFolderModels.h"
 #include "tiles/detail/TileNames.h"
 
@@ -17,7 +19,10 @@ bool CBaseParser::CombineKml(long level, std::vector<std::string> models, std::s
   LevelFolderModels source(models, m_workFolder, folder);
   std::string text;
   if (!kmztile::core::CombineTileDocument(source, tileName, text)) return false;
-  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kml", text)) return false;
+  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kml", text)) {
+    kmztile::platform::SetLastError("cannot write " + kmztile::platform::NativePath(folder + tileName + ".kml"));
+    return false;
+  }
   if (written) written->swap(text);
   return true;
 }

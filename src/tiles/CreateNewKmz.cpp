@@ -4,6 +4,8 @@
 #include "BaseParser.h"
 #include "core/detail/TileCore.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
 #include "tiles/detail/LevelFolderModels.h"
 #include "tiles/detail/TileNames.h"
 
@@ -27,7 +29,10 @@ bool CBaseParser::CreateNewKmz(long level, std::vector<std::string> models, std:
   if (!kmztile::core::PackTileArchive(source, tileName, *document, detail, bytes)) return false;
   // Written beside its final name and renamed into place: a failed tile never
   // leaves a half-written KMZ under that name.
-  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kmz", bytes)) return false;
+  if (!kmztile::platform::WriteFileAtomically(folder + tileName + ".kmz", bytes)) {
+    kmztile::platform::SetLastError("cannot write " + kmztile::platform::NativePath(folder + tileName + ".kmz"));
+    return false;
+  }
   if (archive) archive->swap(bytes);
   return true;
 }

@@ -1,6 +1,8 @@
 // Tile selection: the models whose point lies in one tile (each point lies
 // in exactly one tile of a level, see TileOfPoint).
 #include "BaseParser.h"
+#include "platform/LastError.h"
+#include "platform/Paths.h"
 #include "tiles/detail/CoordinatesFile.h"
 #include "tiles/detail/TileOfPoint.h"
 
@@ -23,7 +25,11 @@ bool CBaseParser::SelectKml(std::string coordinatesPath, IPyramidPtr pyramid, lo
   const TileCell cell{row, column};
   // A coordinates file that cannot be read is a missing input, not an empty tile.
   const auto list = LoadCoordinates(coordinatesPath);
-  if (!list) return false;
+  if (!list) {
+    kmztile::platform::SetLastError("the coordinates file " + kmztile::platform::NativePath(coordinatesPath) +
+                                    " cannot be read or is not a coordinates list");
+    return false;
+  }
 
   list->SelectInTile(cell, size, *selected);
   // Groups the count promised but the file lacks read as an empty name at (0, 0).

@@ -301,15 +301,15 @@ TEST_F(BuildCommand, GridLocationsWithoutACoordinateSystemAreAClearError) {
 }
 
 // A model without a usable location was left out with a warning and exit 0;
-// the source check now stops the build before it starts, naming the file.
-TEST_F(BuildCommand, AModelWithoutAUsableLocationStopsTheBuild) {
+// now it is named, left out of the tiles, the rest is built, and the run exits 1.
+TEST_F(BuildCommand, AModelWithoutAUsableLocationIsNamedAndLeftOut) {
   const std::string src = Path("city");
   kmztest::CopySmallCity(src, 6);
   kmztest::WriteFile(src + "/0003.txt", "not a number\r\nnan\r\n");  // no usable location
   const auto run = Build(src, Path("out"));
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_NE(run.err.find(src + "/0003.txt"), std::string::npos) << run.err;
-  EXPECT_FALSE(fs::exists(Path("out/tiles")));
+  EXPECT_EQ(Tileset(Path("out"))["settings"]["models"].get<long>(), 5) << run.err;
 }
 
 // The build reads the source folder and never writes it; an output folder

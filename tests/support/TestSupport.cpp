@@ -124,7 +124,7 @@ std::string MakeModelKml(const std::vector<ModelMark>& marks, const std::string&
 
 bool HaveCli() { return std::getenv("KMZTILE_CLI") != nullptr; }
 
-CliRun RunCli(const std::string& arguments) {
+CliRun RunCli(const std::string& arguments, const std::string& launcher) {
   CliRun run;
   const char* cli = std::getenv("KMZTILE_CLI");
   if (!cli) return run;
@@ -132,7 +132,7 @@ CliRun RunCli(const std::string& arguments) {
   const int fd = mkstemp(errName);
   if (fd < 0) return run;
   close(fd);
-  const std::string command = std::string("'") + cli + "' " + arguments + " 2>'" + errName + "'";
+  const std::string command = launcher + (launcher.empty() ? "'" : " '") + cli + "' " + arguments + " 2>'" + errName + "'";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
   char buffer[4096];

@@ -66,8 +66,12 @@ struct CliRun {
 };
 /** True when the tests know where the kmztile command is (KMZTILE_CLI). */
 bool HaveCli();
-/** Runs `kmztile ARGUMENTS` (a shell word list) and collects its output. */
-CliRun RunCli(const std::string& arguments);
+/**
+ * Runs `kmztile ARGUMENTS` (a shell word list) and collects its output;
+ * @p launcher (a shell word list, e.g. a command that changes the user)
+ * runs the command when given.
+ */
+CliRun RunCli(const std::string& arguments, const std::string& launcher = "");
 
 /** A fresh temporary folder per test, removed afterwards. */
 class TempDirTest : public ::testing::Test {

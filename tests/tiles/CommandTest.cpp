@@ -44,4 +44,9 @@ TEST_F(TileFolderTest, TileCommandWritesTheTileOrSaysWhy) {
   EXPECT_FALSE(kmztest::Exists(Path("empty.kmz")));
   EXPECT_EQ(1, RunCli("tile " + Path("w") + tile + " -o " + Path("x.kmz") + " --coords " + Path("none.txt"), out));
   EXPECT_NE(std::string::npos, out.find("none.txt")) << out;
+  // A damaged package is reported with the cause the library recorded, not a list of guesses.
+  kmztest::WriteFile(work_ + "a.kmz", std::string(64, 'x'));
+  EXPECT_EQ(1, RunCli("tile " + Path("w") + tile + " -o " + Path("y.kmz"), out));
+  EXPECT_NE(std::string::npos, out.find("a.kmz: no end of central directory")) << out;
+  EXPECT_FALSE(kmztest::Exists(Path("y.kmz")));
 }

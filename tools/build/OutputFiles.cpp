@@ -3,10 +3,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#include "platform/FaultInjection.h"
+#include "platform/FileSystem.h"
+
+namespace fs = std::filesystem;
+using kmztile::platform::FileOp;
 
 namespace kmztool::build {
 
@@ -19,34 +26,112 @@ struct Fd {
   }
 };
 
-[[noreturn]] void Fail(const std::string& path, const std::string& what, int err) {
-  throw std::runtime_error("cannot write " + path + ": " + what + " (" + std::strerror(err) + ")");
+// "cannot VERB PATH: WHAT (system reason)", or without WHAT "cannot VERB PATH: system reason".
+[[noreturn]] void Fail(const std::string& verb, const std::string& path, const std::string& what, int err) {
+  const std::string cause = std::strerror(err);
+  throw std::runtime_error("cannot " + verb + " " + path + ": " + (what.empty() ? cause : what + " (" + cause + ")"));
+}
+[[noreturn]] void Fail(const std::string& path, const std::string& what, int err) { Fail("write", path, what, err); }
+
+// An operation the seam fails looks to the caller like an I/O error.
+bool Injected(FileOp op) {
+  if (!kmztile::platform::InjectedFault(op)) return false;
+  errno = EIO;
+  return true;
+}
+
+// Opens @p path for writing; -1 with errno set when it cannot be.
+int OpenForWriting(const std::string& path, int flags) {
+  if (Injected(FileOp::Open)) return -1;
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+}
+
+// Writes all of @p data; false with errno set when it cannot.
+bool WriteAll(int fd, const std::string& data) {
+  if (Injected(FileOp::Write)) return false;
+  size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    written += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
-  const std::filesystem::path target(path);
+void CreateFolders(const std::string& path) {
+  if (Injected(FileOp::Directory)) Fail("create the folder", path, "", errno);
   std::error_code ec;
+  fs::create_directories(path, ec);
+  if (ec) Fail("create the folder", path, "", ec.value());
+}
+
+void RemoveTree(const std::string& path) {
+  if (Injected(FileOp::Directory)) Fail("remove", path, "", errno);
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  if (ec) Fail("remove", path, "", ec.value());
+}
+
+bool RemoveOneFile(const std::string& path) {
+  if (Injected(FileOp::Directory)) Fail("remove", path, "", errno);
+  if (::unlink(path.c_str()) == 0) return true;
+  if (errno == ENOENT) return false;
+  Fail("remove", path, "", errno);
+}
+
+bool ReadStateFile(const std::string& path, std::string& text) {
+  std::error_code ec;
+  if (!fs::exists(path, ec) && !ec) return false;
+  errno = 0;
+  if (!kmztile::platform::ReadWholeFile(path, text)) Fail("read", path, "", errno ? errno : EIO);
+  return true;
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+  if (Injected(FileOp::Directory)) Fail("list", path, "", errno);
+  std::vector<std::string> names;
+  std::error_code ec;
+  if (!fs::exists(path, ec) && !ec) return names;
+  for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  if (ec) Fail("list", path, "", ec.value());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void AppendToFile(const std::string& path, const std::string& line) {
+  Fd file;
+  file.fd = OpenForWriting(path, O_APPEND);
+  if (file.fd < 0) Fail(path, "cannot open it", errno);
+  if (!WriteAll(file.fd, line)) Fail(path, "write failed", errno);
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) Fail(path, "write failed", errno);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
+  const fs::path target(path);
   if (target.has_parent_path()) {
-    std::filesystem::create_directories(target.parent_path(), ec);
+    if (Injected(FileOp::Directory)) Fail(path, "cannot create its folder", errno);
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
     if (ec) Fail(path, "cannot create its folder", ec.value());
   }
   // The process id keeps two workers writing the same tile from sharing a temporary file.
   const std::string temporary = path + "." + std::to_string(::getpid()) + ".partial";
   Fd file;
-  file.fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  file.fd = OpenForWriting(temporary, O_TRUNC);
   if (file.fd < 0) Fail(path, "cannot create " + temporary, errno);
-  size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t n = ::write(file.fd, data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      ::unlink(temporary.c_str());
-      Fail(path, "write failed", err);
-    }
-    written += static_cast<size_t>(n);
+  if (!WriteAll(file.fd, data)) {
+    const int err = errno;
+    ::unlink(temporary.c_str());
+    Fail(path, "write failed", err);
   }
   const bool synced = !durable || ::fsync(file.fd) == 0;
   int err = errno;
@@ -57,7 +142,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
     ::unlink(temporary.c_str());
     Fail(path, "flush failed", err);
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (Injected(FileOp::Rename) || ::rename(temporary.c_str(), path.c_str()) != 0) {
     const int err = errno;
     ::unlink(temporary.c_str());
     Fail(path, "rename failed", err);

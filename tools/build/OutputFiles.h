@@ -1,7 +1,10 @@
 #pragma once
-// Writing the files of an output folder so that an interrupted or failed
-// write never leaves a half-written file under the final name.
+// The command's own file operations on an output folder, through the
+// platform's fault-injection seam like the library's. Writes never leave a
+// half-written file under the final name; every failure throws a
+// std::runtime_error whose message names the file and the cause.
 #include <string>
+#include <vector>
 
 namespace kmztool::build {
 
@@ -14,5 +17,23 @@ namespace kmztool::build {
  * @throws std::runtime_error naming the path and the reason
  */
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable = false);
+
+/** Appends @p line to @p path (created when missing) in one write. @throws std::runtime_error */
+void AppendToFile(const std::string& path, const std::string& line);
+
+/** Creates a folder and its parents. @throws std::runtime_error naming the folder */
+void CreateFolders(const std::string& path);
+
+/** Removes a file or a folder with all it holds; nothing there is no failure. @throws std::runtime_error */
+void RemoveTree(const std::string& path);
+
+/** Removes one file. @return false when there was none. @throws std::runtime_error when it stays */
+bool RemoveOneFile(const std::string& path);
+
+/** Reads a whole file. @return false when there is none. @throws std::runtime_error when it cannot be read */
+bool ReadStateFile(const std::string& path, std::string& text);
+
+/** The names in a folder, sorted; none when it does not exist. @throws std::runtime_error when it cannot be listed */
+std::vector<std::string> ListFolder(const std::string& path);
 
 }  // namespace kmztool::build

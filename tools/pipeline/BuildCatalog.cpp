@@ -1,7 +1,7 @@
 #include "pipeline/BuildCatalog.h"
 
-#include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "build/OutputFiles.h"
@@ -53,9 +53,10 @@ std::string SourceState(const BuildCatalog& catalog) {
 // ["f", path, size, mtime, hash]. Line by line, neither writing nor reading
 // it holds more than one line as a JSON tree, whatever the number of models.
 bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
-  std::ifstream in(CatalogPath(out));
-  if (!in) return false;
+  std::string text;
+  if (!build::ReadStateFile(CatalogPath(out).string(), text)) return false;
   try {
+    std::istringstream in(std::move(text));
     std::string line;
     if (!std::getline(in, line)) return false;
     const nlohmann::json header = nlohmann::json::parse(line);
@@ -71,12 +72,12 @@ bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
         if (!withFiles) break;  // file lines come last
         catalog.files[j.at(1).get<std::string>()] = {j.at(2).get<std::uint64_t>(), j.at(3).get<std::int64_t>(),
                                                       j.at(4).get<std::string>()};
-      } else {
-        throw std::runtime_error("unknown line");
+      } else {  // a line of a kind this version does not write: damaged
+        catalog = BuildCatalog{};
+        return false;
       }
     }
-    if (in.bad()) throw std::runtime_error("read error");
-  } catch (const std::exception&) {
+  } catch (const nlohmann::json::exception&) {
     catalog = BuildCatalog{};
     return false;
   }

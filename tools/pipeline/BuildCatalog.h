@@ -41,8 +41,10 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
 std::string SourceState(const BuildCatalog& catalog);
 
 /**
- * OUT/.kmztile/catalog.jsonl; false when there is none or it cannot be read.
- * Without @p withFiles the file stamps are not read (settings and models only).
+ * OUT/.kmztile/catalog.jsonl; false when there is none or it is damaged (the
+ * build then starts afresh). Without @p withFiles the file stamps are not
+ * read (settings and models only). @throws std::runtime_error when it is
+ * there but cannot be read.
  */
 bool ReadCatalog(const std::filesystem::path& out, BuildCatalog& catalog, bool withFiles = true);
 /** Writes OUT/.kmztile/catalog.jsonl whole. @throws std::runtime_error naming the file. */

@@ -1,7 +1,7 @@
 #include "pipeline/BuildState.h"
 
 #include <algorithm>
-#include <fstream>
+#include <sstream>
 
 #include "BaseParser.h"
 #include "build/OutputFiles.h"
@@ -25,18 +25,18 @@ fs::path ManifestPath(const fs::path& out, const build::Shard& shard, int job) {
 
 std::map<build::TileKey, nlohmann::json> ReadManifests(const fs::path& out) {
   std::map<build::TileKey, nlohmann::json> records;
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(StateFolder(out), ec))
-    if (e.path().filename().string().rfind("manifest-", 0) == 0) files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  for (const auto& f : files) {
-    std::ifstream in(f);
+  for (const auto& name : build::ListFolder(StateFolder(out).string())) {
+    if (name.rfind("manifest-", 0) != 0) continue;
+    std::string text;
+    if (!build::ReadStateFile((StateFolder(out) / name).string(), text)) continue;  // removed meanwhile
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
       try {
         const auto j = nlohmann::json::parse(line);
-        records[{j.at("level").get<long>(), j.at("row").get<long>(), j.at("column").get<long>()}] = j;
+        // The newest record of a tile wins, whichever worker's manifest holds it.
+        auto& record = records[{j.at("level").get<long>(), j.at("row").get<long>(), j.at("column").get<long>()}];
+        if (record.is_null() || j.value("at", 0LL) >= record.value("at", 0LL)) record = j;
       } catch (const nlohmann::json::exception&) {
         // A line cut short by an interrupted run: the tile is read back instead.
       }

@@ -26,7 +26,7 @@ std::filesystem::path StateFolder(const std::filesystem::path& out);
 /** The manifest one worker of one shard appends to. */
 std::filesystem::path ManifestPath(const std::filesystem::path& out, const build::Shard& shard, int job);
 
-/** Every manifest line of the output folder, the last record of a tile winning. */
+/** Every manifest line of the output folder, the newest record of a tile winning. @throws std::runtime_error when one cannot be read */
 std::map<build::TileKey, nlohmann::json> ReadManifests(const std::filesystem::path& out);
 
 /** The record of a tile on disk: from its manifest line when it matches the file, or read back. */

@@ -75,27 +75,26 @@ void WriteThreeDTilesets(const fs::path& out, const std::vector<build::TileRecor
 bool WriteBuildOutputs(const std::string& outText, std::vector<build::TileRecord>& tiles, bool threeDTiles,
                        long& glbTiles, std::string& error) {
   const fs::path out(outText);
-  pipeline::BuildCatalog catalog;
-  pipeline::ReadCatalog(out, catalog, false);
-  const nlohmann::json& info = catalog.settings.is_object() ? catalog.settings : nlohmann::json::object();
-  std::vector<build::ModelPoint> points;
-  points.reserve(catalog.models.size());
-  for (const auto& m : catalog.models) points.push_back({m.lon, m.lat});
-  build::Tileset tileset;
-  std::set<long> levels;
-  for (const auto& t : tiles) levels.insert(t.key.level);
-  tileset.settings = {{"source", info.value("source", "")}, {"crs", info.value("crs", "")},
-                      {"levels", std::vector<long>(levels.begin(), levels.end())},
-                      {"models", points.size()}, {"generator", std::string("kmztile ") + kmztile::platform::Version()}};
-  tileset.tiles = tiles;
   try {
+    pipeline::BuildCatalog catalog;
+    pipeline::ReadCatalog(out, catalog, false);
+    const nlohmann::json& info = catalog.settings.is_object() ? catalog.settings : nlohmann::json::object();
+    std::vector<build::ModelPoint> points;
+    points.reserve(catalog.models.size());
+    for (const auto& m : catalog.models) points.push_back({m.lon, m.lat});
+    build::Tileset tileset;
+    std::set<long> levels;
+    for (const auto& t : tiles) levels.insert(t.key.level);
+    tileset.settings = {{"source", info.value("source", "")}, {"crs", info.value("crs", "")},
+                        {"levels", std::vector<long>(levels.begin(), levels.end())},
+                        {"models", points.size()}, {"generator", std::string("kmztile ") + kmztile::platform::Version()}};
+    tileset.tiles = tiles;
     // Large builds list their tiles in parts; none of an earlier build's parts stays.
-    std::error_code ec;
-    fs::remove_all(out / "tileset", ec);
+    build::RemoveTree((out / "tileset").string());
     for (const auto& [path, text] : build::TilesetFiles(tileset, build::kTilesPerTilesetFile))
       build::WriteFileAtomically((out / path).string(), text);
     // The index files are written anew: none of an earlier, larger build stays linked.
-    fs::remove_all(out / "index", ec);
+    build::RemoveTree((out / "index").string());
     const build::RootKmlOptions options;
     build::ForEachOverlayFile(tiles, options, build::kMaxRootLinks, [&](const build::OverlayFile& file) {
       build::WriteFileAtomically((out / file.path).string(), build::OverlayFileText(file, tiles, options));

@@ -7,14 +7,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <string.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <new>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -23,6 +29,8 @@
 #include "core/detail/TileCore.h"
 #include "core/detail/TileGlb.h"
 #include "pipeline/BuildState.h"
+#include "platform/FaultInjection.h"
+#include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "tiles/detail/TextureCache.h"
 #include "tiles/detail/TileNames.h"
@@ -51,14 +59,19 @@ struct SharedCounters {
   std::atomic<long long> cpuNanos{0};
   std::atomic<long long> maxWorkerCpuNanos{0};
   std::atomic<long long> glbCpuNanos{0};
+  // Set when the stage must end early (a worker could not go on, or --strict
+  // met a problem): no worker takes another area.
+  std::atomic<bool> stop{false};
 };
 
 // The counters in an anonymous shared mapping, released on scope exit.
 class SharedMapping {
  public:
+  /** @throws std::runtime_error when the system gives no shared memory */
   SharedMapping() {
     memory_ = mmap(nullptr, sizeof(SharedCounters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (memory_ == MAP_FAILED) throw std::bad_alloc();
+    if (memory_ == MAP_FAILED)
+      throw std::runtime_error(std::string("cannot map shared memory for the worker processes: ") + std::strerror(errno));
     counters_ = new (memory_) SharedCounters();
   }
   ~SharedMapping() {
@@ -93,10 +106,13 @@ nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const Plann
   nlohmann::json line = {{"level", t.level}, {"row", t.row}, {"column", t.column}};
   kmztile::core::SourceModels models(catalog, t.models, &colladas);
   std::string document, kmz;
+  kmztile::platform::ClearLastError();
   if (!kmztile::core::BuildTile(models, kmztile::core::TileName(t.level, t.row, t.column),
                                 kmztile::core::DetailOfLevel(t.level, &cache), document, kmz,
                                 glbs ? glbs->Listener() : kmztile::core::PackedEntryListener{})) {
-    line["error"] = "the tile could not be built (a model document, COLLADA file or texture of it is unreadable)";
+    const std::string& why = kmztile::platform::LastError();
+    line["error"] = why.empty() ? "the tile could not be built (a model document, COLLADA file or texture of it is unreadable)"
+                                : why;
     return line;
   }
   try {
@@ -122,31 +138,59 @@ nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const Plann
   return line;
 }
 
-// One worker: takes areas until none is left, appending a line per tile to its manifest.
-void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
-          const std::vector<TileGroup>& groups, const TileStageSettings& s, int job, SharedCounters& counters,
-          const std::function<void()>& onTile) {
+// A test hook: KMZTILE_TEST_KILL_WORKER_AFTER=K makes the worker process
+// that builds the K-th tile of the stage kill itself with SIGKILL right
+// after it, as the system's out-of-memory killer would.
+long KillAfterTiles(bool forked) {
+  const char* text = std::getenv("KMZTILE_TEST_KILL_WORKER_AFTER");
+  return forked && text ? std::atol(text) : 0;
+}
+
+// One worker: takes areas until none is left, appending a line per tile to
+// its manifest. @return empty, or why the worker stopped early (a manifest
+// it cannot write: the tile just written is removed again, so that no tile
+// stands without its record).
+std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
+                 const std::vector<TileGroup>& groups, const TileStageSettings& s, int job, bool forked,
+                 SharedCounters& counters, const std::function<void()>& onTile) {
   const long long cpuStart = ProcessCpuNanos();
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
   kmztile::core::TileGlbs glbs;
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   kmztile::core::DeflatedColladas colladas;
-  std::ofstream manifest(ManifestPath(s.out, s.shard, job), std::ios::app);
-  for (;;) {
+  const std::string manifest = ManifestPath(s.out, s.shard, job).string();
+  const long killAfter = KillAfterTiles(forked);
+  std::string stopped;
+  while (stopped.empty() && !counters.stop.load()) {
     const long g = counters.nextGroup++;
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
       nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache, colladas, s.threeDTiles ? &glbs : nullptr, counters);
-      if (line.contains("error")) counters.failed++;
+      const bool failed = line.contains("error");
+      if (failed) counters.failed++;
+      // When it was built: of two records of a tile (in two workers' manifests) the newer counts.
+      line["at"] = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
-      manifest << line.dump() << "\n" << std::flush;
+      try {
+        build::AppendToFile(manifest, line.dump() + "\n");
+      } catch (const std::exception& e) {
+        std::error_code ec;
+        if (!failed) std::filesystem::remove(s.out / build::TilePath(KeyOf(todo[i])), ec);
+        if (!failed && s.threeDTiles) std::filesystem::remove(s.out / GlbPath(KeyOf(todo[i])), ec);
+        stopped = e.what();
+        counters.stop = true;
+        break;
+      }
+      if (s.strict && (failed || line.contains("dropped"))) counters.stop = true;
       const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
       const long slot = todo[i].level - kmztile::tiles::detail::kCoarsestLevel;
       if (slot >= 0 && slot < kLevels) counters.levelNanos[slot] += nanos.count();
-      counters.done++;
+      const long done = ++counters.done;
       if (onTile) onTile();
+      if (done == killAfter) ::raise(SIGKILL);
     }
     // An area's textures are not used by the next area's tiles: dropping them
     // keeps memory bounded by one area, and their memory serves the next area.
@@ -163,6 +207,33 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
   }
   counters.cacheHits += static_cast<long>(cache.Hits() - hitsBefore);
   counters.cacheMisses += static_cast<long>(cache.Misses() - missesBefore);
+  return stopped;
+}
+
+// fork() through the fault-injection seam; -1 with errno set when no process starts.
+pid_t ForkWorker() {
+  std::cout.flush();
+  std::cerr.flush();
+  if (kmztile::platform::InjectedFault(kmztile::platform::FileOp::Fork)) {
+    errno = EAGAIN;
+    return -1;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  // A worker does not outlive the build: when the build is killed its
+  // workers get SIGKILL too (and one whose parent is already gone stops).
+  if (pid == 0 && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(1);
+  return pid;
+}
+
+// What became of a worker process that ended, or empty when it finished well.
+std::string WorkerEnd(int job, pid_t pid, int status) {
+  const std::string who = "worker process " + std::to_string(job + 1) + " (pid " + std::to_string(pid) + ")";
+  if (WIFSIGNALED(status))
+    return who + " was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+    return who + " stopped with exit status " + std::to_string(WEXITSTATUS(status));
+  return "";
 }
 
 }  // namespace
@@ -170,8 +241,7 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
 bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector<PlannedTile>& todo,
                   const TileStageSettings& s, std::size_t skipped, TileStageStats& stats, std::string& error) {
   const std::vector<TileGroup> groups = kmztile::core::GroupByAreaHeaviestFirst(todo);
-  std::error_code ec;
-  fs::create_directories(StateFolder(s.out), ec);
+  build::CreateFolders(StateFolder(s.out).string());
   // Decoded textures are megabytes each. Left to its defaults, glibc maps
   // such blocks fresh from the kernel and unmaps them on release, so every
   // decode pays page faults again; kept in the heap, the memory of one
@@ -182,38 +252,44 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   build::ProgressLine progress(std::cerr, s.progress, todo.size() + skipped);
   if (s.progressJson) progress.SetStyle(build::ProgressLine::Style::Json);
   progress.Advance(skipped);
-  bool workersOk = true;
+  std::vector<std::string> problems;
   if (s.jobs == 1) {
-    Work(catalog, todo, groups, s, 0, *counters, [&progress] { progress.Advance(); });
+    const std::string stopped = Work(catalog, todo, groups, s, 0, false, *counters, [&progress] { progress.Advance(); });
+    if (!stopped.empty()) problems.push_back(stopped);
   } else {
-    std::vector<pid_t> children;
+    std::map<pid_t, int> children;  // pid -> job
     for (int j = 0; j < s.jobs; ++j) {
-      std::cout.flush();
-      std::cerr.flush();
-      const pid_t parent = getpid();
-      const pid_t pid = fork();
+      const pid_t pid = ForkWorker();
       if (pid == 0) {
-        // A worker does not outlive the build: when the build is killed its
-        // workers get SIGKILL too (and one whose parent is already gone stops).
-        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
-        Work(catalog, todo, groups, s, j, *counters, {});
-        _exit(0);
+        const std::string stopped = Work(catalog, todo, groups, s, j, true, *counters, {});
+        if (stopped.empty()) _exit(0);
+        std::cerr << "kmztile build: " << stopped << "\n" << std::flush;
+        _exit(1);
       }
-      if (pid > 0) children.push_back(pid);
-      else workersOk = false;
+      if (pid > 0) {
+        children[pid] = j;
+        continue;
+      }
+      // The workers already started stop after their area; no tile is built twice.
+      problems.push_back("cannot start worker process " + std::to_string(j + 1) + " of " + std::to_string(s.jobs) +
+                         ": " + std::strerror(errno));
+      counters->stop = true;
+      break;
     }
     size_t reported = 0;
-    size_t running = children.size();
-    while (running > 0) {
+    while (!children.empty()) {
       int status = 0;
       const pid_t done = waitpid(-1, &status, WNOHANG);
       if (done > 0) {
-        --running;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) workersOk = false;
+        const auto child = children.find(done);
+        if (child == children.end()) continue;
+        const std::string end = WorkerEnd(child->second, done, status);
+        if (!end.empty()) problems.push_back(end);
+        children.erase(child);
         continue;
       }
       if (done < 0 && errno != EINTR) {  // no worker left to wait for: never spin on it
-        workersOk = false;
+        problems.push_back(std::string("cannot wait for the worker processes: ") + std::strerror(errno));
         break;
       }
       const auto now = static_cast<size_t>(counters->done.load());
@@ -233,8 +309,9 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   stats.cacheHits = counters->cacheHits.load();
   stats.cacheMisses = counters->cacheMisses.load();
   stats.glbCpuSeconds = static_cast<double>(counters->glbCpuNanos.load()) / 1e9;
-  if (!workersOk) error = "a worker process died; run the same command again to build the missing tiles";
-  return workersOk;
+  stats.stoppedByStrict = s.strict && counters->stop.load() && problems.empty();
+  for (const auto& p : problems) error += (error.empty() ? "" : "; ") + p;
+  return problems.empty();
 }
 
 }  // namespace kmztool::pipeline

@@ -23,6 +23,7 @@ struct TileStageStats {
   long cacheHits = 0;
   long cacheMisses = 0;
   double glbCpuSeconds = 0;  ///< CPU seconds of the 3D Tiles work (conversion, glb, writing), all workers
+  bool stoppedByStrict = false;  ///< --strict ended the stage at a tile that failed or lacks a file
 };
 
 /** How the tile stage runs. */
@@ -35,13 +36,16 @@ struct TileStageSettings {
   bool progress = false;      ///< progress on standard error
   bool progressJson = false;  ///< as one JSON line per second instead of a line redrawn in place
   bool threeDTiles = false;   ///< also write each tile's glb (its KMZ is written only when missing)
+  bool strict = false;        ///< stop taking areas after the first tile that failed or lacks a file
 };
 
 /**
  * Builds @p todo (a part of a plan, in plan order) from @p catalog; @p skipped
  * tiles of the same run already exist and count as done for the progress line.
- * @return false with @p error when a worker process died (tiles that failed are
- * recorded in the manifests instead).
+ * @return false with @p error when the stage ended early: a worker process
+ * could not start, died or could not record its tiles (tiles that failed are
+ * recorded in the manifests instead); the tiles it left are not on disk.
+ * @throws std::runtime_error when the state folder cannot be created
  */
 bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector<kmztile::core::PlannedTile>& todo,
                   const TileStageSettings& settings, std::size_t skipped, TileStageStats& stats, std::string& error);

@@ -22,7 +22,13 @@ void ListFolderFiles(const std::string& folder, const std::string& extension, st
     return;
   }
   std::vector<platform::DirEntry> entries;
-  if (!platform::FindEntries(folder + "/*", entries)) return;
+  if (!platform::FindEntries(folder + "/*", entries)) {
+    // A readable folder always lists "." and "..": a folder that is there
+    // and lists nothing could not be read, and all of it would go missing.
+    if (platform::IsDirectory(folder))
+      platform::ReportProblem(platform::NativePath(folder), "the folder cannot be listed; nothing of it is packed");
+    return;
+  }
   for (const auto& entry : entries) {
     if (entry.isDirectory) continue;
     if (extension.empty() || FileExtension(entry.name) == extension) out.push_back(entry.name);

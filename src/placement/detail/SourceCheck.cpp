@@ -169,7 +169,7 @@ class FolderChecker {
       return;
     }
     if (!platform::ReadPlainFile(path, text)) {
-      Error(path, platform::PathExists(path) ? "the location text is not a plain file that can be read"
+      Error(path, platform::PathExists(path) ? "the location text " + platform::WhyUnreadable(path)
                                              : MissingReason(path, "the location text") + " (the model would stand at 0, 0)");
       return;
     }
@@ -206,7 +206,7 @@ class FolderChecker {
   void CheckCollada(const std::string& modelPath, SourceModel& model) {
     std::string xml;
     if (!platform::ReadWholeFile(modelPath, xml)) {
-      Error(modelPath, "the model file cannot be read");
+      Error(modelPath, "the model file " + platform::WhyUnreadable(modelPath));
       return;
     }
     if (xml.empty()) {

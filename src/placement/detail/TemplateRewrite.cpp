@@ -70,8 +70,8 @@ bool ReadModelTexture(const std::string& folder, const std::string& modelName, c
                       std::string& bytes) {
   const std::string path = folder + "\\" + modelName + "\\" + texture;
   if (platform::ReadPlainFile(path, bytes)) return true;
-  platform::ReportProblem(platform::NativePath(path),
-                          "the texture cannot be read; the package of model " + modelName + " lacks it");
+  platform::ReportProblem(platform::NativePath(path), "the texture " + platform::WhyUnreadable(path) +
+                                                          "; the package of model " + modelName + " lacks it");
   return false;
 }
 

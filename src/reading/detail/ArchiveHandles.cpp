@@ -4,6 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/LastError.h"
+
 namespace kmztile::reading::detail {
 namespace {
 
@@ -23,6 +25,11 @@ Registry& TheRegistry() {
   return registry;
 }
 
+bool UnknownHandle() {
+  platform::SetLastError("no archive is open under this handle (never opened, or closed already)");
+  return false;
+}
+
 }  // namespace
 
 long* OpenArchiveHandle(const kmlengine::KmzFilePtr& archive, std::shared_ptr<const ArchiveIndex> index) {
@@ -34,11 +41,11 @@ long* OpenArchiveHandle(const kmlengine::KmzFilePtr& archive, std::shared_ptr<co
 }
 
 bool LeaseArchiveHandle(const long* handle, HandleLease& lease) {
-  if (!handle) return false;
+  if (!handle) return UnknownHandle();
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
   const auto it = r.open.find(handle);
-  if (it == r.open.end()) return false;
+  if (it == r.open.end()) return UnknownHandle();
   lease.archive_ = it->second.archive;
   lease.index_ = it->second.index;
   return true;
@@ -51,11 +58,11 @@ HandleLease::~HandleLease() {
 }
 
 bool CloseArchiveHandle(const long* handle) {
-  if (!handle) return false;
+  if (!handle) return UnknownHandle();
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
   const auto it = r.open.find(handle);
-  if (it == r.open.end()) return false;
+  if (it == r.open.end()) return UnknownHandle();
   kmlengine::KmzFilePtr last(it->second.archive);  // temporary reference
   it->second.archive->release();                   // the handle's reference: a plain decrement, never deletes
   r.open.erase(it);

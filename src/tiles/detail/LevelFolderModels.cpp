@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
+#include "platform/LastError.h"
 #include "platform/Paths.h"
 #include "reading/KmzSource.h"
 #include "tiles/detail/TileNames.h"
@@ -13,13 +14,19 @@ LevelFolderModels::LevelFolderModels(const std::vector<std::string>& packages, s
     : packages_(packages), workFolder_(std::move(workFolder)), levelFolder_(std::move(levelFolder)) {}
 
 bool LevelFolderModels::Document(std::size_t i, std::string& text) {
-  return platform::KmlReadFileToString(levelFolder_ + ModelKmlNameOf(packages_[i]), &text);
+  const std::string path = levelFolder_ + ModelKmlNameOf(packages_[i]);
+  if (platform::KmlReadFileToString(path, &text)) return true;
+  platform::SetLastError("model document " + platform::NativePath(path) + ": " + platform::WhyUnreadable(path));
+  return false;
 }
 
 bool LevelFolderModels::Entries(std::size_t i, std::vector<core::ModelEntry>& entries) {
   const std::string package = workFolder_ + packages_[i];
   reading::OpenedKmz opened;
-  if (!reading::OpenKmzSource(package, opened)) return false;
+  if (!reading::OpenKmzSource(package, opened)) {
+    platform::SetLastError("package " + platform::NativePath(package) + ": " + platform::LastError());
+    return false;
+  }
   // The package's identity for the decoded-texture cache: a rewritten
   // package (other size or time) never reuses an older decode.
   TextureKey source;
@@ -33,13 +40,19 @@ bool LevelFolderModels::Entries(std::size_t i, std::vector<core::ModelEntry>& en
     core::ModelEntry entry;
     entry.name = path;
     if (EndsWith(path, ".dae")) {
-      if (!colladaRead && !platform::ReadWholeFile(levelFolder_ + BaseNameOf(packages_[i]) + ".dae", collada))
+      const std::string copy = levelFolder_ + BaseNameOf(packages_[i]) + ".dae";
+      if (!colladaRead && !platform::ReadWholeFile(copy, collada)) {
+        platform::SetLastError("model file " + platform::NativePath(copy) + ": " + platform::WhyUnreadable(copy));
         return false;
+      }
       colladaRead = true;
       entry.data = collada;
       entry.collada = true;
     } else {
-      if (!opened.index->ReadEntry(path, entry.data)) return false;
+      if (!opened.index->ReadEntry(path, entry.data)) {
+        platform::SetLastError("package " + platform::NativePath(package) + ": " + platform::LastError());
+        return false;
+      }
       entry.source = source;
       entry.source.entry = path;
       entry.cacheable = cacheable;

@@ -1,0 +1,191 @@
+// kmztile build when the system fails it: every kind of operation of a whole
+// build (open, write, rename, folder operations, forks) fails in turn through
+// the fault-injection seam, and a worker process is killed. Each run either
+// fails with exit 1 and a message naming the file or tile, or shrugs the
+// fault off with output equal to an undisturbed build; no run leaves a
+// damaged or temporary file under a final name, and a rerun without faults
+// gives exactly the undisturbed build.
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "BaseParser.h"
+#include "SampleCity.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The output folder's files but the build's own state, with their bytes.
+std::map<std::string, std::string> Outputs(const std::string& out) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(out)) return files;
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    const std::string name = fs::relative(e.path(), out).string();
+    if (e.is_regular_file() && name.rfind(".kmztile", 0) != 0) files[name] = kmztest::ReadFile(e.path().string());
+  }
+  return files;
+}
+
+// Whether an index file is complete: JSON that parses, KML or SVG that ends with its root's closing tag.
+bool Whole(const std::string& name, const std::string& bytes) {
+  const auto endsWith = [&bytes](const std::string& tail) {
+    return bytes.size() >= tail.size() && bytes.compare(bytes.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0)
+    return nlohmann::json::accept(bytes);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".kml") == 0) return endsWith("</kml>\n");
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".svg") == 0) return endsWith("</svg>\n");
+  return false;
+}
+
+// Whether a tile archive reads back whole.
+bool ReadsBack(const std::string& bytes) {
+  std::vector<std::string> names, contents;
+  std::map<std::string, LonLatID> locations;
+  return CBaseParser::ReadKmzToList(bytes, names, contents, locations) && !locations.empty();
+}
+
+// Sets an environment variable for the runs of one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+};
+
+class BuildFaults : public kmztest::CliTempDirTest {
+ protected:
+  void SetUp() override {
+    kmztest::CliTempDirTest::SetUp();
+    if (IsSkipped()) return;
+    src_ = Path("src");
+    kmztest::CopySmallCity(src_, 3);
+  }
+  kmztest::CliRun Build(const std::string& out, const std::string& extra = "--jobs 1 --levels 17-18") {
+    return kmztest::RunCli("build '" + src_ + "' '" + out + "' --crs EPSG:4527 --quiet " + extra);
+  }
+  // How many operations of KIND an undisturbed build does, as the seam counts them.
+  long OperationCount(const std::string& kind, const std::string& extra) {
+    fs::remove_all(Path("count"));
+    const ScopedEnv fault("KMZTILE_FAIL_NTH", kind + ":1000000");
+    const auto run = Build(Path("count"), extra);
+    std::smatch m;
+    const std::regex done("this run did (\\d+) ");
+    EXPECT_TRUE(std::regex_search(run.err, m, done)) << run.err;
+    return m.empty() ? 0 : std::atol(m[1].str().c_str());
+  }
+  std::string src_;
+};
+
+// At most kSamples indices of 1..n, evenly spread, the first and the last included.
+std::vector<long> Sample(long n, long samples) {
+  std::vector<long> picked;
+  for (long i = 0; i < samples && i < n; ++i) {
+    const long k = n <= samples ? i + 1 : 1 + i * (n - 1) / (samples - 1);
+    if (picked.empty() || picked.back() != k) picked.push_back(k);
+  }
+  return picked;
+}
+
+}  // namespace
+
+TEST_F(BuildFaults, EveryKindOfFailingOperationIsReportedAndARerunCompletesTheBuild) {
+  const char* const kOne = "--jobs 1 --levels 17-18";
+  ASSERT_EQ(Build(Path("clean")).exitCode, 0);
+  const auto clean = Outputs(Path("clean"));
+  ASSERT_FALSE(clean.empty());
+
+  struct Kind {
+    const char* name;
+    const char* extra;  // forks happen with worker processes only
+  };
+  constexpr long kSamples = 8;  // per kind, to keep the loop short; every kind is covered
+  long tried = 0;
+  for (const Kind kind : {Kind{"open", kOne}, Kind{"write", kOne}, Kind{"rename", kOne},
+                          Kind{"directory", kOne}, Kind{"fork", "--jobs 2 --levels 17-18"}}) {
+    const long count = OperationCount(kind.name, kind.extra);
+    EXPECT_GT(count, 0) << kind.name << ": the build does no such operation";
+    for (const long k : Sample(count, kSamples)) {
+      const std::string what = std::string(kind.name) + " #" + std::to_string(k);
+      const std::string out = Path("run");
+      fs::remove_all(out);
+      kmztest::CliRun run;
+      {
+        const ScopedEnv fault("KMZTILE_FAIL_NTH", std::string(kind.name) + ":" + std::to_string(k));
+        run = Build(out, kind.extra);
+      }
+      ++tried;
+      ASSERT_EQ(run.err.find("was not reached"), std::string::npos) << what << ": " << run.err;
+      const auto after = Outputs(out);
+      if (run.exitCode == 0) {
+        // A fault the build shrugged off (a second look at a file) harms nothing.
+        EXPECT_EQ(after, clean) << what << ": exit 0, but the output differs from an undisturbed build";
+      } else {
+        EXPECT_EQ(run.exitCode, 1) << what << ": " << run.err;
+        // One line names what failed: a file of the run, or a tile.
+        EXPECT_TRUE(run.err.find(Path()) != std::string::npos || run.err.find("tile ") != std::string::npos)
+            << what << ": " << run.err;
+      }
+      // No temporary file stays; every tile under its final name is the
+      // undisturbed build's, or a whole archive lacking a file the run named
+      // as left out; every index file is whole (it describes the tiles on
+      // disk, so it may list fewer).
+      const bool namedLeftOut = run.exitCode == 1 && run.err.find("left out") != std::string::npos;
+      for (const auto& [name, bytes] : after) {
+        EXPECT_EQ(name.find(".partial"), std::string::npos) << what << ": left " << name;
+        if (name.rfind("tiles/", 0) == 0) {
+          const auto it = clean.find(name);
+          if (it != clean.end() && it->second == bytes) continue;
+          EXPECT_TRUE(namedLeftOut) << what << ": " << name << " differs, but nothing was named as left out\n" << run.err;
+          EXPECT_TRUE(ReadsBack(bytes)) << what << ": " << name << " is damaged";
+        } else {
+          EXPECT_TRUE(Whole(name, bytes)) << what << ": " << name << " is cut short";
+        }
+      }
+      const auto rerun = Build(out, kind.extra);
+      EXPECT_EQ(rerun.exitCode, 0) << what << ": the rerun failed: " << rerun.err;
+      EXPECT_EQ(Outputs(out), clean) << what << ": the rerun differs from an undisturbed build";
+    }
+  }
+  RecordProperty("fault_points", std::to_string(tried));
+}
+
+// A worker killed by the system (SIGKILL, as the out-of-memory killer sends)
+// leaves the rest of its area unbuilt: those tiles are named, the build
+// exits 1, and the next run builds exactly them.
+TEST_F(BuildFaults, AWorkerKilledMidAreaLeavesItsTilesNamedAndARerunBuildsThem) {
+  const std::string levels = "--jobs 2 --levels 15-18";
+  ASSERT_EQ(Build(Path("clean"), levels).exitCode, 0);
+  const auto clean = Outputs(Path("clean"));
+  const std::string out = Path("out");
+  kmztest::CliRun run;
+  {
+    const ScopedEnv kill("KMZTILE_TEST_KILL_WORKER_AFTER", "1");
+    run = Build(out, levels);
+  }
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("killed by signal 9"), std::string::npos) << run.err;
+  // Every tile named as not built is missing, and every missing tile is named.
+  std::set<std::string> named;
+  const std::regex unbuilt("tile (tiles/[0-9/]+\\.kmz): not built");
+  for (std::sregex_iterator it(run.err.begin(), run.err.end(), unbuilt), end; it != end; ++it) named.insert((*it)[1]);
+  EXPECT_FALSE(named.empty()) << run.err;
+  const auto after = Outputs(out);
+  for (const auto& [name, bytes] : clean) {
+    if (name.rfind("tiles/", 0) != 0) continue;
+    EXPECT_EQ(after.count(name) == 0, named.count(name) == 1) << name << "\n" << run.err;
+  }
+  const auto rerun = Build(out, levels);
+  EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+  EXPECT_EQ(Outputs(out), clean);
+}
