@@ -15,6 +15,9 @@
 #   COMPARE_JOBS   1: afterwards rebuild the tiles with --jobs 1 and report the
 #                  tile-stage speed-up of JOBS over 1
 #   KEEP           1: keep the build output (default: removed after measuring)
+#   FORMAT         kmz (default) or kmz,3dtiles: afterwards build the same city
+#                  again with --format kmz,3dtiles into a fresh folder and report
+#                  both builds' CPU seconds and what the 3D Tiles add over KMZ only
 set -euo pipefail
 
 BUILD=${KMZTILE_BUILD:-$(cd "$(dirname "$0")/.." && pwd)/build}
@@ -63,7 +66,15 @@ for N in "$@"; do
     jobs1=$WORK/build-$N-jobs1.json
   fi
   [ "${KEEP:-0}" = 1 ] || discard "$out"
-  results+=("$N|$WORK/build-$N.json|$WORK/build-$N.time|$WORK/floor-$N.json|$written|$jobs1|$WORK/gen-$N.time")
+  both=null
+  if [ "${FORMAT:-kmz}" = kmz,3dtiles ]; then
+    discard "$out-3d"
+    TIMEFILE=$WORK/build-$N-3d.time timed "$KMZTILE" build "$src" "$out-3d" --crs EPSG:4527 --jobs "$JOBS" \
+      --format kmz,3dtiles --json > "$WORK/build-$N-3d.json"
+    both=$WORK/build-$N-3d
+    [ "${KEEP:-0}" = 1 ] || discard "$out-3d"
+  fi
+  results+=("$N|$WORK/build-$N.json|$WORK/build-$N.time|$WORK/floor-$N.json|$written|$jobs1|$WORK/gen-$N.time|$both")
 done
 
 python3 - "$JOBS" "${results[@]}" <<'EOF'
@@ -71,7 +82,7 @@ import json, sys
 jobs = int(sys.argv[1])
 rows = []
 for arg in sys.argv[2:]:
-    n, build, timefile, floor, written, jobs1, gentime = arg.split("|")
+    n, build, timefile, floor, written, jobs1, gentime, both = arg.split("|")
     b = json.load(open(build))
     f = json.load(open(floor))
     rss_kb, wall, user, system = open(timefile).read().split()[-4:]
@@ -101,6 +112,20 @@ for arg in sys.argv[2:]:
             # single worker's CPU time over the busiest of the JOBS workers'.
             row["tiles_cpu_s_jobs1"] = round(j1["stages"]["tiles_cpu"], 2)
             row["tiles_cpu_speedup"] = round(j1["stages"]["tiles_cpu"] / st["tiles_cpu_busiest_worker"], 2)
+    if both != "null":
+        b3 = json.load(open(both + ".json"))
+        rss3, wall3, user3, system3 = open(both + ".time").read().split()[-4:]
+        cpu_kmz = float(user) + float(system)
+        cpu_both = float(user3) + float(system3)
+        row["kmz_3dtiles"] = {
+            "seconds": round(float(wall3), 2), "cpu_s": round(cpu_both, 2), "peak_rss_mb": round(int(rss3) / 1024, 1),
+            "tiles_cpu": round(b3["stages"]["tiles_cpu"], 2), "glb_cpu": round(b3["stages"]["glb_cpu"], 2),
+            "glb_tiles": b3.get("glb_tiles"),
+            # What the 3D Tiles add, as a share of the KMZ-only build: whole
+            # process CPU of both builds, and the glb work measured inside the second.
+            "added_cpu_over_kmz": round((cpu_both - cpu_kmz) / cpu_kmz, 3),
+            "glb_cpu_over_kmz": round(b3["stages"]["glb_cpu"] / cpu_kmz, 3),
+        }
     rows.append(row)
 
 hdr = ["models", "seconds", "ms/model", "models/s", "tiles", "tiles/s", "MB", "peak MB", "catalog",
@@ -122,5 +147,12 @@ for r in rows:
               (f"; CPU: --jobs 1 {r['tiles_cpu_s_jobs1']} s, busiest of {jobs} workers "
                f"{round(r['stages']['tiles_cpu_busiest_worker'], 2)} s, speed-up {r['tiles_cpu_speedup']}x"
                if "tiles_cpu_speedup" in r else ""))
+for r in rows:
+    if "kmz_3dtiles" in r:
+        t = r["kmz_3dtiles"]
+        print(f"formats, {r['models']} models: kmz {r['cpu_s']} CPU s ({r['seconds']} s wall); kmz,3dtiles "
+              f"{t['cpu_s']} CPU s ({t['seconds']} s wall), {t['glb_tiles']} glb tiles; 3D Tiles add "
+              f"{t['added_cpu_over_kmz']}x of the KMZ build's CPU (glb work inside the build: {t['glb_cpu']} CPU s, "
+              f"{t['glb_cpu_over_kmz']}x)")
 print(json.dumps(rows, indent=1))
 EOF

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -118,22 +119,24 @@ void CountEmptyTiles(const PipelineSettings& s, const std::vector<kmztile::core:
 }
 
 // Removes the temporary files of tile writes a stopped run left behind
-// ("C.kmz.PID.partial"): those of a process that no longer runs here (when
+// ("C.kmz.PID.partial", "C.glb.PID.partial"): those of a process that no longer runs here (when
 // this run is the only shard), and any older than ten minutes, which no
 // running write can own (a tile is written in milliseconds).
 void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
-  std::error_code ec;
   const auto now = fs::file_time_type::clock::now();
-  for (fs::recursive_directory_iterator it(out / "tiles", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() < 8 || name.compare(name.size() - 8, 8, ".partial") != 0) continue;
-    const std::string stem = name.substr(0, name.size() - 8);
-    const long pid = std::atol(stem.substr(stem.rfind('.') + 1).c_str());
-    const bool dead = onlyShard && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-    std::error_code age;
-    const bool old = now - fs::last_write_time(it->path(), age) > std::chrono::minutes(10) && !age;
-    std::error_code removed;
-    if (dead || old) fs::remove(it->path(), removed);
+  for (const fs::path& folder : {out / "tiles", out / pipeline::kThreeDTilesFolder}) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.size() < 8 || name.compare(name.size() - 8, 8, ".partial") != 0) continue;
+      const std::string stem = name.substr(0, name.size() - 8);
+      const long pid = std::atol(stem.substr(stem.rfind('.') + 1).c_str());
+      const bool dead = onlyShard && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+      std::error_code age;
+      const bool old = now - fs::last_write_time(it->path(), age) > std::chrono::minutes(10) && !age;
+      std::error_code removed;
+      if (dead || old) fs::remove(it->path(), removed);
+    }
   }
 }
 
@@ -153,14 +156,19 @@ bool Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
   const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files);
   const pipeline::CatalogChange change = pipeline::Compare(before, now, s.minLevel, s.maxLevel);
   std::error_code ec;
+  // A 3D Tiles output is there only while builds ask for it; otherwise it
+  // would fall behind the source unseen.
+  if (change.everything || !s.threeDTiles) fs::remove_all(out / pipeline::kThreeDTilesFolder, ec);
   if (change.everything) {
     result.rebuild.everything = hadCatalog ? "changed settings: " + change.reason : "";
     fs::remove_all(out / "tiles", ec);
     fs::remove_all(pipeline::StateFolder(out), ec);
   } else {
     result.rebuild.changedModels = change.changedModels;
-    for (const TileKey& key : change.stale)
+    for (const TileKey& key : change.stale) {
       if (fs::remove(out / build::TilePath(key), ec)) removed.insert(key);
+      fs::remove(out / pipeline::GlbPath(key), ec);
+    }
     stale = change.stale;
   }
   try {
@@ -197,6 +205,29 @@ bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::s
   return true;
 }
 
+bool ParseFormats(const std::string& text, bool& threeDTiles, std::string& error) {
+  std::set<std::string> formats;
+  std::stringstream list(text);
+  for (std::string format; std::getline(list, format, ',');) {
+    if (format != "kmz" && format != "3dtiles") {
+      error = "--format '" + format + "' is unknown: the formats are kmz and 3dtiles (e.g. --format kmz,3dtiles)";
+      return false;
+    }
+    if (!formats.insert(format).second) {
+      error = "--format names " + format + " twice";
+      return false;
+    }
+  }
+  if (!formats.count("kmz")) {
+    error = "--format " + text + ": the 3D Tiles are written beside the KMZ tiles (use --format kmz,3dtiles)";
+    return false;
+  }
+  threeDTiles = formats.count("3dtiles") != 0;
+  return true;
+}
+
+std::string FormatsText(bool threeDTiles) { return threeDTiles ? "kmz,3dtiles" : "kmz"; }
+
 bool ValidateCrs(const std::string& text, std::string& error) {
   if (text.empty() || kmztile::platform::detail::IsCrsDefinition(text)) return true;
   error = "--crs '" + text + "' is not a coordinate reference system PROJ can read (use EPSG:nnnn, WKT or a PROJ string)";
@@ -229,9 +260,14 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   result.rebuild.removed = static_cast<long>(removed.size());
   std::vector<kmztile::core::PlannedTile> todo;
   size_t skipped = 0;
+  // A tile is built when its KMZ is missing, or with 3D Tiles its glb or the
+  // glb's manifest record (a glb without one is built again).
+  const auto before = s.threeDTiles ? pipeline::ReadManifests(out) : std::map<TileKey, nlohmann::json>{};
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
-    if (fs::exists(out / build::TilePath(KeyOf(t)))) {
+    kmztile::threedtiles::TileEntry glb;
+    if (fs::exists(out / build::TilePath(KeyOf(t))) &&
+        (!s.threeDTiles || pipeline::GlbEntryOf(out, KeyOf(t), before, glb))) {
       ++skipped;
       continue;
     }
@@ -244,7 +280,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
 
   pipeline::TileStageSettings stage{out, s.shard, s.jobs, s.minLevel, s.maxLevel,
                                     s.progress == "json" || (s.progress == "auto" && !s.quiet && build::StderrIsTerminal()),
-                                    s.progress == "json"};
+                                    s.progress == "json", s.threeDTiles};
   pipeline::TileStageStats stats;
   const bool workersOk = pipeline::RunTileStage(catalog, todo, stage, skipped, stats, error);
   result.levelSeconds = stats.levelSeconds;
@@ -252,6 +288,7 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
   result.busiestWorkerCpuSeconds = stats.busiestWorkerCpuSeconds;
   result.textureCacheHits = stats.cacheHits;
   result.textureCacheMisses = stats.cacheMisses;
+  result.glbCpuSeconds = stats.glbCpuSeconds;
   if (!workersOk) return false;
   result.stageSeconds.push_back({"tiles", clock.Lap()});
 
@@ -261,12 +298,18 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     const auto line = manifests.find(KeyOf(t));
     if (line != manifests.end() && line->second.contains("dropped"))
       for (const auto& d : line->second.at("dropped")) NoteDropped(d.get<std::string>(), result);
+    const auto it = manifests.find(KeyOf(t));
+    kmztile::threedtiles::TileEntry glb;
+    if (s.threeDTiles && !pipeline::GlbEntryOf(out, KeyOf(t), manifests, glb))
+      result.failedTiles.push_back("tile " + pipeline::GlbPath(KeyOf(t)) + ": " +
+                                   (it != manifests.end() && it->second.contains("glb_error")
+                                        ? it->second.at("glb_error").get<std::string>()
+                                        : std::string("it was not written")));
     TileRecord record;
     if (pipeline::RecordOf(out, KeyOf(t), manifests, record)) {
       result.tiles.push_back(record);
       continue;
     }
-    const auto it = manifests.find(KeyOf(t));
     if (it != manifests.end() && it->second.contains("error"))
       result.failedTiles.push_back("tile " + build::TilePath(KeyOf(t)) + ": " + it->second.at("error").get<std::string>());
   }
@@ -274,10 +317,10 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
             [](const TileRecord& a, const TileRecord& b) { return a.key < b.key; });
   if (s.shard.count == 1) {
     std::vector<TileRecord> tiles = result.tiles;
-    if (!WriteBuildOutputs(s.out, tiles, error)) return false;
+    if (!WriteBuildOutputs(s.out, tiles, s.threeDTiles, result.glbTiles, error)) return false;
   } else {
     build::Tileset part;
-    part.settings = {{"levels", {s.minLevel, s.maxLevel}}, {"crs", s.crs},
+    part.settings = {{"levels", {s.minLevel, s.maxLevel}}, {"crs", s.crs}, {"formats", FormatsText(s.threeDTiles)},
                      {"shard", std::to_string(s.shard.index) + "/" + std::to_string(s.shard.count)}};
     part.tiles = result.tiles;
     build::WriteFileAtomically((out / ("tileset-shard-" + std::to_string(s.shard.index) + "-of-" +

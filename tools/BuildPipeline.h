@@ -20,6 +20,8 @@ struct PipelineSettings {
   long maxLevel = kmztile::tiles::detail::kFinestLevel;
   int jobs = 1;
   build::Shard shard;
+  /** Also write the 3D Tiles output (OUT/3dtiles); without, a 3D Tiles output of an earlier run is removed. */
+  bool threeDTiles = false;
   bool quiet = false;
   /** "auto" (a line when standard error is a terminal), "json" (a JSON line a second) or "none". */
   std::string progress = "auto";
@@ -52,10 +54,19 @@ struct PipelineResult {
   double busiestWorkerCpuSeconds = 0;  ///< CPU seconds of the busiest worker
   long textureCacheHits = 0;    ///< decoded-texture cache hits, all workers
   long textureCacheMisses = 0;  ///< decodes the cache could not serve, all workers
+  double glbCpuSeconds = 0;     ///< CPU seconds of the 3D Tiles work in the tile stage, all workers
+  long glbTiles = 0;            ///< glb tiles of the run's share on disk (with 3D Tiles)
 };
 
 /** Reads "15-18" or "17". @return false with a reason outside 15..18 or malformed. */
 bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::string& error);
+/**
+ * Reads the output formats "kmz" or "kmz,3dtiles" (in any order, each once).
+ * @return false with a reason for anything else: 3D Tiles come beside the KMZ tiles only.
+ */
+bool ParseFormats(const std::string& text, bool& threeDTiles, std::string& error);
+/** The formats as ParseFormats reads them: "kmz" or "kmz,3dtiles". */
+std::string FormatsText(bool threeDTiles);
 /** True for an empty text or a definition PROJ accepts as a coordinate reference system. */
 bool ValidateCrs(const std::string& text, std::string& error);
 
@@ -64,8 +75,11 @@ bool RunPipeline(const PipelineSettings& settings, PipelineResult& result, std::
 
 /**
  * Rebuilds tileset.json, root.kml and overview.svg of @p out from the tile
- * manifests and tiles on disk (after the shards of a build have all run).
+ * manifests and tiles on disk (after the shards of a build have all run);
+ * with @p threeDTiles also 3dtiles/tileset.json and its external tilesets
+ * over the glbs of @p tiles. @return the glb tiles listed in @p glbTiles.
  */
-bool WriteBuildOutputs(const std::string& out, std::vector<build::TileRecord>& tiles, std::string& error);
+bool WriteBuildOutputs(const std::string& out, std::vector<build::TileRecord>& tiles, bool threeDTiles,
+                       long& glbTiles, std::string& error);
 
 }  // namespace kmztool

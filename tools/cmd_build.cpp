@@ -2,7 +2,8 @@
 //
 // The source folder is read once (never written), every tile of every
 // requested level that holds models is built in memory and written to
-// OUTDIR/tiles/L/R/C.kmz, then the index files. Tiles already written by an
+// OUTDIR/tiles/L/R/C.kmz (with --format kmz,3dtiles also as a glb to
+// OUTDIR/3dtiles/L/R/C.glb), then the index files. Tiles already written by an
 // earlier run are kept, so an interrupted build resumes where it stopped.
 // The library is single-threaded by design, so --jobs N forks N workers.
 #include <sys/wait.h>
@@ -48,6 +49,7 @@ struct BuildOptions {
   std::string crs;
   int jobs = 1;
   std::string shard;
+  std::string format = "kmz";
   bool json = false;
   bool quiet = false;
   std::string progress = "auto";
@@ -69,7 +71,7 @@ int RunBuild(const BuildOptions& opt) {
   PipelineSettings settings;
   std::string error;
   if (!ParseLevels(opt.levels, settings.minLevel, settings.maxLevel, error) ||
-      !ValidateCrs(opt.crs, error)) {
+      !ParseFormats(opt.format, settings.threeDTiles, error) || !ValidateCrs(opt.crs, error)) {
     std::cerr << "kmztile build: " << error << "\n";
     return kUsage;
   }
@@ -130,6 +132,8 @@ int RunBuild(const BuildOptions& opt) {
   if (opt.json) {
     nlohmann::json j = SummaryJson(summary);
     j["out"] = opt.out;
+    j["formats"] = FormatsText(settings.threeDTiles);
+    if (settings.threeDTiles) j["glb_tiles"] = result.glbTiles;
     j["failed_tiles"] = result.failedTiles.size();
     j["warnings"] = result.warnings;
     j["dropped"] = result.dropped;
@@ -144,6 +148,8 @@ int RunBuild(const BuildOptions& opt) {
     stages["levels"] = levels;
     stages["tiles_cpu"] = result.tileCpuSeconds;
     stages["tiles_cpu_busiest_worker"] = result.busiestWorkerCpuSeconds;
+    // The part of tiles_cpu the 3D Tiles took (models converted, glbs made and written).
+    if (settings.threeDTiles) stages["glb_cpu"] = result.glbCpuSeconds;
     j["stages"] = stages;
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
     std::cout << j.dump(2) << "\n";
@@ -152,6 +158,9 @@ int RunBuild(const BuildOptions& opt) {
     if (shard.count == 1)
       std::cout << "Open " << (fs::path(opt.out) / "root.kml").string() << " in a KML client, or look at "
                 << (fs::path(opt.out) / "overview.svg").string() << "\n";
+    if (shard.count == 1 && settings.threeDTiles)
+      std::cout << "3D Tiles: " << result.glbTiles << " glb tile(s); open "
+                << (fs::path(opt.out) / "3dtiles" / "tileset.json").string() << " in a 3D Tiles viewer\n";
   }
   for (const auto& w : result.warnings) std::cerr << "kmztile build: warning: " << w << "\n";
   for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
@@ -168,11 +177,14 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
   auto opt = std::make_shared<BuildOptions>();
   CLI::App* cmd = app.add_subcommand("build", "Build a tile pyramid from a source folder of loose models");
   cmd->add_option("source", opt->source, "Source folder: N.dae, N.txt, N/ textures and the template doc.kml")->required();
-  cmd->add_option("out", opt->out, "Output folder (tiles/, tileset.json, root.kml, overview.svg)")->required();
+  cmd->add_option("out", opt->out, "Output folder (tiles/, tileset.json, root.kml, overview.svg; 3dtiles/)")->required();
   cmd->add_option("--levels", opt->levels, "Levels to build, within 15-18 (e.g. 15-18, 17, 16-17)")->capture_default_str();
   cmd->add_option("--crs", opt->crs, "Definition of the grid coordinate system of grid locations (e.g. EPSG:4527)");
   cmd->add_option("--jobs", opt->jobs, "Worker processes for the tile stage")->capture_default_str();
   cmd->add_option("--shard", opt->shard, "Build only share K of N of the tiles (K/N, 1 <= K <= N); merge afterwards");
+  cmd->add_option("--format", opt->format,
+                  "Output formats: kmz (KMZ tiles) or kmz,3dtiles (also a glb per tile and 3dtiles/tileset.json)")
+      ->capture_default_str();
   cmd->add_flag("--json", opt->json, "Print the summary as JSON");
   cmd->add_flag("--quiet", opt->quiet, "Print nothing but errors");
   cmd->add_option("--progress", opt->progress,

@@ -37,9 +37,10 @@ int RunDemo(const std::string& out) {
   settings.source = city;
   settings.out = out;
   settings.crs = "EPSG:4527";  // half of the sample city is located in CGCS2000 3-degree zone 39
+  settings.threeDTiles = true;
   settings.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::cout << "Building the sample city (" << city << ") into " << out << ", levels 15-18, "
-            << settings.jobs << " jobs...\n";
+            << settings.jobs << " jobs, KMZ and 3D Tiles...\n";
   const auto started = std::chrono::steady_clock::now();
   PipelineResult result;
   std::string error;

@@ -39,14 +39,32 @@ int RunMerge(const std::string& out) {
     }
     parts.push_back(std::move(part));
   }
+  // The shards of one build write the same formats; the 3D Tiles tilesets
+  // are joined from the glb records the shards left in the manifests.
+  const auto formatsOf = [](const build::Tileset& part) {
+    return part.settings.is_object() ? part.settings.value("formats", "kmz") : std::string("kmz");
+  };
+  const std::string formats = formatsOf(parts.front());
+  for (const auto& part : parts)
+    if (formatsOf(part) != formats) {
+      std::cerr << "kmztile merge: the shards were built with different --format (" << formats << ", "
+                << formatsOf(part) << "); build every shard with the same formats\n";
+      return kFailed;
+    }
+  bool threeDTiles = false;
   build::Tileset merged;
   std::string error;
-  if (!build::MergeTilesets(parts, merged, error) || !WriteBuildOutputs(out, merged.tiles, error)) {
+  long glbTiles = 0;
+  if (!ParseFormats(formats, threeDTiles, error) || !build::MergeTilesets(parts, merged, error) ||
+      !WriteBuildOutputs(out, merged.tiles, threeDTiles, glbTiles, error)) {
     std::cerr << "kmztile merge: " << error << "\n";
     return kFailed;
   }
   std::cout << "merged " << files.size() << " shards: " << merged.tiles.size() << " tiles; wrote "
             << (fs::path(out) / "tileset.json").string() << ", root.kml and overview.svg\n";
+  if (threeDTiles)
+    std::cout << "3D Tiles: " << glbTiles << " glb tile(s) in " << (fs::path(out) / "3dtiles" / "tileset.json").string()
+              << "\n";
   return kOk;
 }
 

@@ -32,6 +32,7 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   ModelEntry collada;
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
+  collada.where = platform::NativePath(model.colladaPath);
   if (!platform::ReadPlainFile(model.colladaPath, collada.data)) return false;
   entries.push_back(std::move(collada));
   return true;

@@ -11,7 +11,7 @@
 namespace kmztile::core {
 
 bool PackTileArchive(TileModels& models, const std::string& tileName, const std::string& document,
-                     const LevelDetail& detail, std::string& archive) {
+                     const LevelDetail& detail, std::string& archive, const PackedEntryListener& listener) {
   if (tileName.empty()) return false;
   platform::ZipWriter zip;
   if (!zip.AddFile(tileName + ".kml", document)) return false;
@@ -29,8 +29,10 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
               : TextureOutcome::Kept;
       if (outcome == TextureOutcome::Undecodable)
         platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
-      if (outcome == TextureOutcome::Dropped || outcome == TextureOutcome::Undecodable) continue;
-      if (!zip.AddFile(tiles::detail::InsertBaseName(entry.name, base), entry.data)) return false;
+      const std::string archiveName = tiles::detail::InsertBaseName(entry.name, base);
+      const bool packed = outcome != TextureOutcome::Dropped && outcome != TextureOutcome::Undecodable;
+      if (packed && !zip.AddFile(archiveName, entry.data)) return false;
+      if (listener) listener(i, entry, archiveName, packed);
     }
   }
   std::string bytes;
@@ -40,9 +42,9 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
 }
 
 bool BuildTile(TileModels& models, const std::string& tileName, const LevelDetail& detail, std::string& document,
-               std::string& archive) {
+               std::string& archive, const PackedEntryListener& listener) {
   return CombineTileDocument(models, tileName, document) &&
-         PackTileArchive(models, tileName, document, detail, archive);
+         PackTileArchive(models, tileName, document, detail, archive, listener);
 }
 
 LevelDetail DetailOfLevel(long level, tiles::detail::TextureCache* cache) {

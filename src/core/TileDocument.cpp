@@ -1,5 +1,6 @@
 // The tile document: the first model's document, its "Model" placemark
 // replaced by one normalised placemark per model.
+#include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
 #include "kml/dom.h"
 #include "kml/engine.h"
@@ -13,21 +14,11 @@ namespace {
 using tiles::detail::BaseNameOf;
 using tiles::detail::InsertBaseName;
 
-// Parses a model document and returns its root and its Folder; false when
-// it is not KML or its root feature is not a Folder.
-bool ParseModelDocument(const std::string& text, kmldom::KmlPtr& root, kmldom::FolderPtr& folder) {
-  root = kmldom::AsKml(kmldom::Parse(text, nullptr));
-  if (!root || !root->has_feature()) return false;
-  folder = kmldom::AsFolder(root->get_feature());
-  return static_cast<bool>(folder);
-}
-
 // The new placemark of one model, built from the source placemark (the
 // folder's second feature). Absent Orientation and Scale take KML's
 // defaults; a missing placemark, Model, Location or Link fails.
 kmldom::PlacemarkPtr BuildTilePlacemark(const kmldom::FolderPtr& source, const std::string& baseName) {
-  if (source->get_feature_array_size() < 2) return nullptr;
-  const kmldom::PlacemarkPtr placemark = kmldom::AsPlacemark(source->get_feature_array_at(1));
+  const kmldom::PlacemarkPtr placemark = ModelPlacemark(source);
   const kmldom::ModelPtr model = kml::ModelOf(placemark);
   kml::ModelValues values;
   if (!model || !kml::ReadModelValues(model, values)) return nullptr;

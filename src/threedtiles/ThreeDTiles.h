@@ -162,6 +162,9 @@ struct TileEntry {
   Ecef centre{0.0, 0.0, 0.0};
 };
 
+/** A tile's glb relative to the output folder: "<level>/<row>/<column>.glb". */
+std::string ContentPath(int level, long row, long column);
+
 /** One tileset file to write: its path relative to the output folder and its JSON text. */
 struct TilesetFile {
   std::string path;
@@ -204,14 +207,28 @@ class ThreeDTilesSink {
   bool AddModel(const std::string& id, const std::string& dae, const TextureLookup& lookup,
                 const Placement& placement, std::string& error);
 
+  /** True when model @p id was added and not released since. */
+  bool HasModel(const std::string& id) const { return models_.count(id) != 0; }
+
   /** Drops model @p id once every tile holding it is written (keeps memory to the tiles at hand). */
   void ReleaseModel(const std::string& id);
 
+  /** Drops every model added (the tiles written stay recorded). */
+  void ReleaseModels();
+
   /**
-   * Writes "<level>/<row>/<column>.glb" holding the models @p ids (added
-   * before) with @p textures reduced for the level, and records the tile: its
-   * region is @p cell (degrees; heights ignored) grown to hold its models.
+   * The glb of tile @p level/@p row/@p column holding the models @p ids
+   * (added before) with @p textures, and its entry: its region is @p cell
+   * (degrees; heights ignored) grown to hold its models. Nothing is written
+   * or recorded; the caller writes @p glb to folder/entry.content.
    * @return false with a reason naming the tile.
+   */
+  bool MakeTile(int level, long row, long column, const Region& cell, const std::vector<std::string>& ids,
+                const TileTextures& textures, TileEntry& entry, std::string& glb, std::string& error) const;
+
+  /**
+   * MakeTile, then writes the glb to "<level>/<row>/<column>.glb" below the
+   * folder and records the tile. @return false with a reason naming the tile.
    */
   bool WriteTile(int level, long row, long column, const Region& cell, const std::vector<std::string>& ids,
                  const TileTextures& textures, std::string& error);

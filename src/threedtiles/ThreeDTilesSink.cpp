@@ -42,6 +42,11 @@ void ThreeDTilesSink::ReleaseModel(const std::string& id) {
   regions_.erase(id);
 }
 
+void ThreeDTilesSink::ReleaseModels() {
+  models_.clear();
+  regions_.clear();
+}
+
 namespace {
 
 // Creates @p folder and the folders of the file @p relative below it.
@@ -67,11 +72,15 @@ bool MakeFolders(const std::string& folder, const std::string& relative, std::st
 
 }  // namespace
 
-bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& cell,
-                                const std::vector<std::string>& ids, const TileTextures& textures,
-                                std::string& error) {
+std::string ContentPath(int level, long row, long column) {
+  return std::to_string(level) + "/" + std::to_string(row) + "/" + std::to_string(column) + ".glb";
+}
+
+bool ThreeDTilesSink::MakeTile(int level, long row, long column, const Region& cell,
+                               const std::vector<std::string>& ids, const TileTextures& textures, TileEntry& entry,
+                               std::string& glb, std::string& error) const {
   const std::string name = std::to_string(level) + "/" + std::to_string(row) + "/" + std::to_string(column);
-  TileEntry entry{level, row, column, cell, name + ".glb"};
+  entry = TileEntry{level, row, column, cell, ContentPath(level, row, column)};
   bool first = true;
   std::vector<const PlacedModel*> models;
   for (const std::string& id : ids) {
@@ -90,11 +99,19 @@ bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& 
     first = false;
   }
   entry.centre = TileCentre(entry.region);
-  std::string glb;
   if (!WriteTileGlb(models, textures, entry.centre, glb, error)) {
     error = "tile " + name + ": " + error;
     return false;
   }
+  return true;
+}
+
+bool ThreeDTilesSink::WriteTile(int level, long row, long column, const Region& cell,
+                                const std::vector<std::string>& ids, const TileTextures& textures,
+                                std::string& error) {
+  TileEntry entry;
+  std::string glb;
+  if (!MakeTile(level, row, column, cell, ids, textures, entry, glb, error)) return false;
   if (!MakeFolders(folder_, entry.content, error)) return false;
   const std::string path = folder_ + "/" + entry.content;
   if (!platform::WriteFileAtomically(path, glb)) {

@@ -43,21 +43,6 @@ TileTextures Reduced(const std::vector<kmztest::CityModel>& models, int levelFol
   return textures;
 }
 
-std::string RunValidator(const std::vector<std::string>& files, int& status) {
-  std::string command = "node " + std::string(KMZTILE_SOURCE_DIR) + "/tests/js/validate_gltf.js";
-  for (const auto& f : files) command += " '" + f + "'";
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) {
-    status = -1;
-    return "cannot start node";
-  }
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  status = pclose(pipe);
-  return output;
-}
-
 class GlbTest : public kmztest::TempDirTest {};
 
 TEST_F(GlbTest, CityTilesPassTheValidatorAndAreStable) {
@@ -115,7 +100,7 @@ TEST_F(GlbTest, CityTilesPassTheValidatorAndAreStable) {
   kmztest::WriteFile(files.back(), empty);
 
   int status = 0;
-  const std::string report = RunValidator(files, status);
+  const std::string report = kmztest::RunValidator(files, status);
   EXPECT_EQ(status, 0) << "the glTF validator found errors or could not run (node and `npm ci` in tests/js):\n"
                        << report;
 }

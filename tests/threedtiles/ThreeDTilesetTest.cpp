@@ -16,7 +16,6 @@ namespace {
 using namespace kmztile::threedtiles;
 using nlohmann::json;
 
-constexpr double kPi = 3.14159265358979323846;
 
 struct Cell {
   long row, column;
@@ -31,67 +30,6 @@ Cell CellOf(double lon, double lat, int level) {
   const long row = static_cast<long>(std::floor((90.0 - lat) / size));
   return {row, column, {column * size - 180.0, 90.0 - (row + 1) * size, (column + 1) * size - 180.0, 90.0 - row * size, 0, 0}};
 }
-
-struct Walker {
-  std::string root;
-  std::size_t glbs = 0, vertices = 0, tiles = 0;
-
-  static bool Holds(const json& outer, const json& inner, double angle = 1e-12, double height = 1e-6) {
-    for (int i : {0, 1}) {
-      if (inner[i].get<double>() < outer[i].get<double>() - angle) return false;
-      if (inner[i + 2].get<double>() > outer[i + 2].get<double>() + angle) return false;
-    }
-    return inner[4].get<double>() >= outer[4].get<double>() - height &&
-           inner[5].get<double>() <= outer[5].get<double>() + height;
-  }
-
-  // Walks @p tile of the tileset file @p file (relative to root) with the
-  // translation accumulated above it.
-  void Tile(const json& tile, const std::string& file, Ecef offset, double parentError, int depth) {
-    ++tiles;
-    EXPECT_EQ(tile["refine"], "REPLACE");
-    const json& region = tile["boundingVolume"]["region"];
-    ASSERT_EQ(region.size(), 6u);
-    const double error = tile["geometricError"].get<double>();
-    if (depth > 0) {
-      EXPECT_LT(error, parentError) << file;
-    }
-    if (tile.contains("transform")) {
-      const auto& m = tile["transform"];
-      for (int i = 0; i < 12; ++i) EXPECT_EQ(m[i].get<double>(), (i % 5 == 0) ? 1.0 : 0.0);
-      for (int i = 0; i < 3; ++i) offset[i] += m[12 + i].get<double>();
-    }
-    if (tile.contains("content")) {
-      const std::string uri = tile["content"]["uri"];
-      const std::string path =
-          (std::filesystem::path(root) / std::filesystem::path(file).parent_path() / uri).lexically_normal();
-      ASSERT_TRUE(kmztest::Exists(path)) << path;
-      if (uri.size() > 5 && uri.substr(uri.size() - 5) == ".json") {
-        const json external = json::parse(kmztest::ReadFile(path));
-        EXPECT_EQ(external["asset"]["version"], "1.1");
-        const json& inner = external["root"];
-        EXPECT_TRUE(Holds(region, inner["boundingVolume"]["region"]));
-        EXPECT_LE(inner["geometricError"].get<double>(), error);
-        // The external root stands for this tile: its error may equal it.
-        Tile(inner, std::filesystem::relative(path, root).string(), offset, error * (1 + 1e-12) + 1e-9, depth);
-      } else {
-        ++glbs;
-        const auto positions = kmztest::GlbPositions(kmztest::ReadGlb(kmztest::ReadFile(path)));
-        for (std::size_t i = 0; i + 2 < positions.size(); i += 3, ++vertices) {
-          // glTF Y up to the tileset's Z up, then the accumulated translation.
-          const Ecef ecef{positions[i] + offset[0], -positions[i + 2] + offset[1], positions[i + 1] + offset[2]};
-          const auto g = EcefToGeodetic(ecef);
-          const json point = {g[0] * kPi / 180, g[1] * kPi / 180, g[0] * kPi / 180, g[1] * kPi / 180, g[2], g[2]};
-          ASSERT_TRUE(Holds(region, point, 1e-9, 0.01)) << path << " vertex " << i / 3;
-        }
-      }
-    }
-    for (const json& child : tile.value("children", json::array())) {
-      EXPECT_TRUE(Holds(region, child["boundingVolume"]["region"])) << file;
-      Tile(child, file, offset, error, depth + 1);
-    }
-  }
-};
 
 class ThreeDTilesetTest : public kmztest::TempDirTest {};
 
@@ -180,7 +118,7 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
   EXPECT_GE(root["root"]["geometricError"].get<double>(), std::hypot(ne[0] - sw[0], ne[1] - sw[1], ne[2] - sw[2]));
   EXPECT_GE(root["geometricError"].get<double>(), root["root"]["geometricError"].get<double>());
 
-  Walker walker{Path("3dtiles")};
+  kmztest::Walker walker{Path("3dtiles")};
   walker.Tile(root["root"], "tileset.json", {0, 0, 0}, 0, 0);
   EXPECT_EQ(walker.glbs, tiles.size());
   EXPECT_GT(walker.vertices, 1000u);

@@ -5,10 +5,16 @@
 
 #include "BaseParser.h"
 #include "build/OutputFiles.h"
+#include "threedtiles/ThreeDTiles.h"
 
 namespace fs = std::filesystem;
 
 namespace kmztool::pipeline {
+
+std::string GlbPath(const build::TileKey& key) {
+  return std::string(kThreeDTilesFolder) + "/" +
+         kmztile::threedtiles::ContentPath(static_cast<int>(key.level), key.row, key.column);
+}
 
 fs::path StateFolder(const fs::path& out) { return out / ".kmztile"; }
 
@@ -72,6 +78,38 @@ bool RecordOf(const fs::path& out, const build::TileKey& key, const std::map<bui
   std::string unused;
   CBaseParser::ReadOneKmzData(handle, unused, unused, true);
   record.models = static_cast<long>(locations.size());
+  return true;
+}
+
+nlohmann::json GlbRecord(const kmztile::threedtiles::TileEntry& entry, std::uint64_t bytes) {
+  const auto& r = entry.region;
+  return {{"bytes", bytes},
+          {"region", {r.west, r.south, r.east, r.north, r.minHeight, r.maxHeight}},
+          {"centre", entry.centre}};
+}
+
+bool GlbEntryOf(const fs::path& out, const build::TileKey& key,
+                const std::map<build::TileKey, nlohmann::json>& manifests, kmztile::threedtiles::TileEntry& entry) {
+  const auto line = manifests.find(key);
+  if (line == manifests.end() || !line->second.contains("glb")) return false;
+  std::error_code ec;
+  const auto size = fs::file_size(out / GlbPath(key), ec);
+  if (ec) return false;
+  try {
+    const nlohmann::json& glb = line->second.at("glb");
+    if (glb.at("bytes").get<std::uint64_t>() != size) return false;
+    const auto region = glb.at("region").get<std::vector<double>>();
+    const auto centre = glb.at("centre").get<std::vector<double>>();
+    if (region.size() != 6 || centre.size() != 3) return false;
+    entry.level = static_cast<int>(key.level);
+    entry.row = key.row;
+    entry.column = key.column;
+    entry.region = {region[0], region[1], region[2], region[3], region[4], region[5]};
+    entry.centre = {centre[0], centre[1], centre[2]};
+    entry.content = kmztile::threedtiles::ContentPath(entry.level, key.row, key.column);
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
   return true;
 }
 

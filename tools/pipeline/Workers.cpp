@@ -19,6 +19,7 @@
 #include "build/OutputFiles.h"
 #include "build/Progress.h"
 #include "core/detail/TileCore.h"
+#include "core/detail/TileGlb.h"
 #include "pipeline/BuildState.h"
 #include "platform/Problems.h"
 #include "tiles/detail/TextureCache.h"
@@ -47,6 +48,7 @@ struct SharedCounters {
   // CPU nanoseconds of the tile work: all workers together, and the busiest one.
   std::atomic<long long> cpuNanos{0};
   std::atomic<long long> maxWorkerCpuNanos{0};
+  std::atomic<long long> glbCpuNanos{0};
 };
 
 // The counters in an anonymous shared mapping, released on scope exit.
@@ -79,21 +81,39 @@ long long ProcessCpuNanos() {
 
 build::TileKey KeyOf(const PlannedTile& t) { return {t.level, t.row, t.column}; }
 
-// Builds and writes one tile; the manifest line says what happened.
+// Builds and writes one tile; the manifest line says what happened. With
+// @p glbs, the tile's glb is made from the same packing and written too; its
+// KMZ, when already on disk (a glb missing beside it), is kept as it is.
 nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const PlannedTile& t, const fs::path& out,
-                        kmztile::tiles::detail::TextureCache& cache) {
+                        kmztile::tiles::detail::TextureCache& cache, kmztile::core::TileGlbs* glbs,
+                        SharedCounters& counters) {
   const build::TileKey key = KeyOf(t);
   nlohmann::json line = {{"level", t.level}, {"row", t.row}, {"column", t.column}};
   kmztile::core::SourceModels models(catalog, t.models);
   std::string document, kmz;
   if (!kmztile::core::BuildTile(models, kmztile::core::TileName(t.level, t.row, t.column),
-                                kmztile::core::DetailOfLevel(t.level, &cache), document, kmz)) {
+                                kmztile::core::DetailOfLevel(t.level, &cache), document, kmz,
+                                glbs ? glbs->Listener() : kmztile::core::PackedEntryListener{})) {
     line["error"] = "the tile could not be built (a model document, COLLADA file or texture of it is unreadable)";
     return line;
   }
   try {
-    build::WriteFileAtomically((out / build::TilePath(key)).string(), kmz);
+    const std::string kmzPath = (out / build::TilePath(key)).string();
+    std::error_code ec;
+    if (!glbs || !fs::exists(kmzPath, ec)) build::WriteFileAtomically(kmzPath, kmz);
     line.update({{"models", t.models.size()}, {"bytes", kmz.size()}});
+    if (glbs) {
+      const long long started = ProcessCpuNanos();
+      kmztile::threedtiles::TileEntry entry;
+      std::string glb, error;
+      if (glbs->Build(models, t.level, t.row, t.column, glb, entry, error)) {
+        build::WriteFileAtomically((out / GlbPath(key)).string(), glb);
+        line["glb"] = GlbRecord(entry, glb.size());
+      } else {
+        line["glb_error"] = error;
+      }
+      counters.glbCpuNanos += ProcessCpuNanos() - started;
+    }
   } catch (const std::exception& ex) {
     line["error"] = ex.what();
   }
@@ -106,6 +126,7 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
           const std::function<void()>& onTile) {
   const long long cpuStart = ProcessCpuNanos();
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
+  kmztile::core::TileGlbs glbs;
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   std::ofstream manifest(ManifestPath(s.out, s.shard, job), std::ios::app);
   for (;;) {
@@ -113,7 +134,7 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
-      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache);
+      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache, s.threeDTiles ? &glbs : nullptr, counters);
       if (line.contains("error")) counters.failed++;
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
@@ -126,7 +147,9 @@ void Work(const kmztile::core::SourceCatalog& catalog, const std::vector<Planned
     }
     // An area's textures are not used by the next area's tiles: dropping them
     // keeps memory bounded by one area, and their memory serves the next area.
+    // So are its models, converted for the glbs of its four levels.
     cache.Clear();
+    glbs.Forget();
   }
   const long long cpu = ProcessCpuNanos() - cpuStart;
   counters.cpuNanos += cpu;
@@ -200,6 +223,7 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   stats.busiestWorkerCpuSeconds = static_cast<double>(counters->maxWorkerCpuNanos.load()) / 1e9;
   stats.cacheHits = counters->cacheHits.load();
   stats.cacheMisses = counters->cacheMisses.load();
+  stats.glbCpuSeconds = static_cast<double>(counters->glbCpuNanos.load()) / 1e9;
   if (!workersOk) error = "a worker process died; run the same command again to build the missing tiles";
   return workersOk;
 }

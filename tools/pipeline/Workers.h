@@ -1,8 +1,8 @@
 #pragma once
 // The tile stage of a build: the planned tiles built straight from the
 // source catalog by one process or by N forked worker processes (the library
-// is single-threaded), each tile written to OUT/tiles under a temporary name
-// and renamed, one manifest line per tile.
+// is single-threaded), each tile written to OUT/tiles (and its glb to
+// OUT/3dtiles) under a temporary name and renamed, one manifest line per tile.
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -22,6 +22,7 @@ struct TileStageStats {
   double busiestWorkerCpuSeconds = 0;
   long cacheHits = 0;
   long cacheMisses = 0;
+  double glbCpuSeconds = 0;  ///< CPU seconds of the 3D Tiles work (conversion, glb, writing), all workers
 };
 
 /** How the tile stage runs. */
@@ -33,6 +34,7 @@ struct TileStageSettings {
   long maxLevel = kmztile::tiles::detail::kFinestLevel;
   bool progress = false;      ///< progress on standard error
   bool progressJson = false;  ///< as one JSON line per second instead of a line redrawn in place
+  bool threeDTiles = false;   ///< also write each tile's glb (its KMZ is written only when missing)
 };
 
 /**

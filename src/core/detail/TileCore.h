@@ -5,6 +5,7 @@
 // and the build command gathers them straight from a source folder. Neither
 // the document nor the archive depends on where the models came from.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct ModelEntry {
   /** Identity of a texture's decode for the decoded-texture cache; unused when not cacheable. */
   tiles::detail::TextureKey source;
   bool cacheable = false;
-  /** The texture as the user should see it named when it is left out (a path of this system). */
+  /** The file as the user should see it named when it is left out (a path of this system). */
   std::string where;
 };
 
@@ -60,17 +61,28 @@ struct LevelDetail {
 bool CombineTileDocument(TileModels& models, const std::string& tileName, std::string& document);
 
 /**
+ * Told of every entry of model @p model as the tile archive takes it, in
+ * package order: with @p packed, the entry is in the archive under
+ * @p archiveName holding entry.data (a texture as reduced for the level);
+ * without, it is left out at this level. The archive has its own copy, so
+ * the listener may take entry.data. Other outputs of the tile get the very
+ * bytes of the KMZ this way, and textures are reduced once for all of them.
+ */
+using PackedEntryListener =
+    std::function<void(std::size_t model, ModelEntry& entry, const std::string& archiveName, bool packed)>;
+
+/**
  * The tile archive: @p document as tileName.kml, then every model's entries
  * under their renamed paths, textures reduced to the level (textures that
  * become too small are left out; so are textures that do not decode, each
- * recorded as a problem).
+ * recorded as a problem). @p listener, when given, is told of every entry.
  */
 bool PackTileArchive(TileModels& models, const std::string& tileName, const std::string& document,
-                     const LevelDetail& detail, std::string& archive);
+                     const LevelDetail& detail, std::string& archive, const PackedEntryListener& listener = {});
 
 /** Both steps: the document and the archive of one tile. */
 bool BuildTile(TileModels& models, const std::string& tileName, const LevelDetail& detail, std::string& document,
-               std::string& archive);
+               std::string& archive, const PackedEntryListener& listener = {});
 
 /** The texture detail of @p level in the level-folder scheme (finest level 18, base 2). */
 LevelDetail DetailOfLevel(long level, tiles::detail::TextureCache* cache);
