@@ -112,7 +112,8 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
   // it, so its error is at least the city's extent on the ground.
   const json& all = root["root"]["boundingVolume"]["region"];
   const auto corner = [&](int lon, int lat) {
-    return GeodeticToEcef(all[lon].get<double>() * 180 / kPi, all[lat].get<double>() * 180 / kPi, 0.0);
+    constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+    return GeodeticToEcef(all[lon].get<double>() * kDegrees, all[lat].get<double>() * kDegrees, 0.0);
   };
   const Ecef sw = corner(0, 1), ne = corner(2, 3);
   EXPECT_GE(root["root"]["geometricError"].get<double>(), std::hypot(ne[0] - sw[0], ne[1] - sw[1], ne[2] - sw[2]));
