@@ -4,7 +4,8 @@
 // page loads the tileset and draws at least the city's level-15 tiles with
 // no console error or failed request, that the city shows on screen (the
 // pixels of its box differ from the same view without it), that a request
-// leaving the output folder is refused, and that SIGTERM stops the server.
+// leaving the output folder is refused, that the boundaries switch outlines
+// every tile of a level, and that SIGTERM stops the server.
 //
 // node viewer_browser_test.js KMZTILE [--out BUILT_OUTPUT] [--screenshot PNG]
 // Exit 0: passed; 1: failed; 77: skipped (no Chromium on this machine).
@@ -169,6 +170,14 @@ async function main() {
       PNG.sync.read(Buffer.from(withoutCity)), box || { left: 0, top: 0, right: 0, bottom: 0 });
     check(area > 0 && differing >= Math.max(1000, area * 0.005),
       `the city shows: ${differing} of ${area} pixels of its box differ from the empty scene`);
+
+    // The boundaries switch draws one outline per tile of the level chosen.
+    const level16 = catalog.levels.find((l) => l.level === 16).tiles;
+    await page.select('#boundaries', '16');
+    const outlines = await page.waitForFunction((n) => window.kmztileViewer.boundaries === n,
+      { timeout: 20000, polling: 100 }, level16).then(() => level16, async () =>
+      page.evaluate(() => window.kmztileViewer.boundaries));
+    check(outlines === level16, `the boundaries of level 16 are drawn: ${outlines} outlines for ${level16} tiles`);
 
     check(problems.length === 0, `no console errors or failed requests${problems.length ? ':\n  ' + problems.join('\n  ') : ''}`);
     check([...requested].every((o) => o === new URL(url).origin || o === 'null'),
