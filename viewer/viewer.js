@@ -178,8 +178,6 @@ function screenBox(scene, region) {
   return { left: Math.min(...xs), top: Math.min(...ys), right: Math.max(...xs), bottom: Math.max(...ys) };
 }
 
-// Resolves once a frame drew tile contents with every tile its view needs
-// loaded.
 // True when WebGL draws in software (SwiftShader, llvmpipe): a machine
 // without a GPU, where every pixel costs CPU time.
 function softwareRendering() {
@@ -190,6 +188,8 @@ function softwareRendering() {
   return /swiftshader|llvmpipe|softpipe|software/i.test(renderer);
 }
 
+// Resolves once a frame drew tile contents with every tile its view needs
+// loaded.
 function untilAllTilesLoaded(viewer, tileset) {
   return new Promise((resolve) => {
     const remove = viewer.scene.postRender.addEventListener(() => {
