@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -119,9 +118,9 @@ void CountEmptyTiles(const PipelineSettings& s, const std::vector<kmztile::core:
 }
 
 // Removes the temporary files of tile writes a stopped run left behind
-// ("C.kmz.PID.partial", "C.glb.PID.partial"): those of a process that no longer runs here (when
-// this run is the only shard), and any older than ten minutes, which no
-// running write can own (a tile is written in milliseconds).
+// ("C.kmz.PID.partial", "C.glb.PID.partial"): those of a process that no
+// longer runs here (when this run is the only shard), and any older than ten
+// minutes, which no running write can own (a tile is written in milliseconds).
 void RemoveAbandonedWrites(const fs::path& out, bool onlyShard) {
   const auto now = fs::file_time_type::clock::now();
   for (const fs::path& folder : {out / "tiles", out / pipeline::kThreeDTilesFolder}) {
@@ -207,10 +206,11 @@ bool ParseLevels(const std::string& text, long& minLevel, long& maxLevel, std::s
 
 bool ParseFormats(const std::string& text, bool& threeDTiles, std::string& error) {
   std::set<std::string> formats;
-  std::stringstream list(text);
-  for (std::string format; std::getline(list, format, ',');) {
+  for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find(',', start);
+    const std::string format = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (format != "kmz" && format != "3dtiles") {
-      error = "--format '" + format + "' is unknown: the formats are kmz and 3dtiles (e.g. --format kmz,3dtiles)";
+      error = "--format '" + text + "': '" + format + "' is no format; the formats are kmz and 3dtiles (e.g. --format kmz,3dtiles)";
       return false;
     }
     if (!formats.insert(format).second) {
@@ -298,18 +298,18 @@ bool RunPipeline(const PipelineSettings& s, PipelineResult& result, std::string&
     const auto line = manifests.find(KeyOf(t));
     if (line != manifests.end() && line->second.contains("dropped"))
       for (const auto& d : line->second.at("dropped")) NoteDropped(d.get<std::string>(), result);
-    const auto it = manifests.find(KeyOf(t));
-    kmztile::threedtiles::TileEntry glb;
-    if (s.threeDTiles && !pipeline::GlbEntryOf(out, KeyOf(t), manifests, glb))
-      result.failedTiles.push_back("tile " + pipeline::GlbPath(KeyOf(t)) + ": " +
-                                   (it != manifests.end() && it->second.contains("glb_error")
-                                        ? it->second.at("glb_error").get<std::string>()
-                                        : std::string("it was not written")));
     TileRecord record;
     if (pipeline::RecordOf(out, KeyOf(t), manifests, record)) {
       result.tiles.push_back(record);
+      kmztile::threedtiles::TileEntry glb;
+      if (s.threeDTiles && !pipeline::GlbEntryOf(out, KeyOf(t), manifests, glb))
+        result.failedTiles.push_back("tile " + pipeline::GlbPath(KeyOf(t)) + ": " +
+                                     (line != manifests.end() && line->second.contains("glb_error")
+                                          ? line->second.at("glb_error").get<std::string>()
+                                          : std::string("it was not written")));
       continue;
     }
+    const auto it = manifests.find(KeyOf(t));
     if (it != manifests.end() && it->second.contains("error"))
       result.failedTiles.push_back("tile " + build::TilePath(KeyOf(t)) + ": " + it->second.at("error").get<std::string>());
   }

@@ -155,13 +155,18 @@ bool WriteTileGlb(const std::vector<const PlacedModel*>& models, const TileTextu
       }
       if (materials[materialId]["pbrMetallicRoughness"].contains("baseColorTexture"))
         attributes["TEXCOORD_0"] = builder.FloatAccessor(mesh.texcoords, 2, false);
-      primitives.push_back({{"attributes", attributes},
-                            {"indices", builder.IndexAccessor(mesh.indices, vertexCount)},
-                            {"material", materialId},
-                            {"mode", 4}});
+      // Built in place: a braced json list copies every value it is given.
+      json primitive = json::object();
+      primitive["attributes"] = std::move(attributes);
+      primitive["indices"] = builder.IndexAccessor(mesh.indices, vertexCount);
+      primitive["material"] = materialId;
+      primitive["mode"] = 4;
+      primitives.push_back(std::move(primitive));
     }
     if (primitives.empty()) continue;
-    meshes.push_back({{"primitives", primitives}});
+    json gltfMesh = json::object();
+    gltfMesh["primitives"] = std::move(primitives);
+    meshes.push_back(std::move(gltfMesh));
     nodes.push_back({{"mesh", meshes.size() - 1}});
   }
 
@@ -171,20 +176,20 @@ bool WriteTileGlb(const std::vector<const PlacedModel*>& models, const TileTextu
   for (std::size_t i = 0; i < nodes.size(); ++i) scene["nodes"].push_back(i);
   document["scenes"] = json::array({scene});
   if (!nodes.empty()) {
-    document["nodes"] = nodes;
-    document["meshes"] = meshes;
-    document["materials"] = materials;
-    document["accessors"] = builder.accessors_;
+    document["nodes"] = std::move(nodes);
+    document["meshes"] = std::move(meshes);
+    document["materials"] = std::move(materials);
+    document["accessors"] = std::move(builder.accessors_);
   }
   if (!images.empty()) {
-    document["images"] = images;
-    document["textures"] = gltfTextures;
+    document["images"] = std::move(images);
+    document["textures"] = std::move(gltfTextures);
     document["samplers"] = json::array({json{{"magFilter", 9729}, {"minFilter", 9987}, {"wrapS", 10497},
                                              {"wrapT", 10497}}});
   }
   if (!builder.bin_.empty()) {
     while (builder.bin_.size() % 4 != 0) builder.bin_.push_back('\0');
-    document["bufferViews"] = builder.views_;
+    document["bufferViews"] = std::move(builder.views_);
     document["buffers"] = json::array({json{{"byteLength", builder.bin_.size()}}});
   }
 

@@ -1,7 +1,8 @@
 // kmztile build end to end: the sample city becomes a tile pyramid whose
 // tiles read back, every model once per level, textures shrinking with the
 // level; parallel and sharded runs give the same tiles; the source folder is
-// never written; an interrupted run resumes.
+// never written; an interrupted run resumes; a model the 3D Tiles converter
+// refuses costs only its glb content.
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -35,7 +36,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 std::vector<std::string> Leftovers(const std::string& out) {
   static const std::regex allowed(
       R"(tiles(/\d+(/\d+(/\d+\.kmz)?)?)?|index(/\d+(/\d+(/\d+\.kml)?)?)?|tileset\.json|tileset-shard-\d+-of-\d+\.json|root\.kml|overview\.svg|)"
-      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?)");
+      R"(\.kmztile\.lock|\.kmztile(/[a-z0-9.-]+)?|3dtiles(/tileset\.json|/\d+(/\d+(/\d+\.(glb|json))?)?)?)");
   std::vector<std::string> left;
   for (const auto& e : fs::recursive_directory_iterator(out)) {
     const std::string name = fs::relative(e.path(), out).string();
@@ -166,9 +167,11 @@ TEST_F(BuildCommand, APROJStringGridGivesTheTilesOfItsEPSGCode) {
 TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   const std::string src = Path("city");
   kmztest::CopySmallCity(src, 40);
-  ASSERT_EQ(Build(src, Path("one"), "--jobs 1").exitCode, 0);
-  ASSERT_EQ(Build(src, Path("two"), "--jobs 2").exitCode, 0);
-  for (int k = 1; k <= 3; ++k) ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3").exitCode, 0);
+  const std::string both = " --format kmz,3dtiles";
+  ASSERT_EQ(Build(src, Path("one"), "--jobs 1" + both).exitCode, 0);
+  ASSERT_EQ(Build(src, Path("two"), "--jobs 2" + both).exitCode, 0);
+  for (int k = 1; k <= 3; ++k)
+    ASSERT_EQ(Build(src, Path("shards"), "--shard " + std::to_string(k) + "/3" + both).exitCode, 0);
   const auto merge = kmztest::RunCli("merge '" + Path("shards") + "'");
   ASSERT_EQ(merge.exitCode, 0) << merge.err;
 
@@ -176,6 +179,11 @@ TEST_F(BuildCommand, JobsAndShardsGiveTheSameTilesAsOneProcess) {
   ASSERT_GT(one.size(), 20u);
   EXPECT_EQ(Snapshot(Path("two/tiles")), one);
   EXPECT_EQ(Snapshot(Path("shards/tiles")), one);
+  // The 3D Tiles too, tilesets included: the merge joins the shards' glb records.
+  const auto glb = Snapshot(Path("one/3dtiles"));
+  ASSERT_GT(glb.size(), one.size());
+  EXPECT_EQ(Snapshot(Path("two/3dtiles")), glb);
+  EXPECT_EQ(Snapshot(Path("shards/3dtiles")), glb);
   EXPECT_EQ(Tileset(Path("two"))["tiles"], Tileset(Path("one"))["tiles"]);
   EXPECT_EQ(Tileset(Path("shards"))["tiles"], Tileset(Path("one"))["tiles"]);
   // No packages, level folders, copies or temporary files, whatever the kind of run.
@@ -199,6 +207,37 @@ TEST_F(BuildCommand, AnInterruptedBuildResumesWithTheMissingTiles) {
   EXPECT_EQ(fs::last_write_time(marker), stampBefore) << "an existing tile was built again";
 }
 
+// A COLLADA file the converter cannot turn into meshes (lines only) is no
+// reason to lose its KMZ tiles: it is left out of the glb tiles alone, named,
+// and the run fails; every tile still has both files and the tileset lists them.
+TEST_F(BuildCommand, AModelTheConverterRefusesIsLeftOutOfTheGlbTilesOnly) {
+  const std::string src = Path("city"), out = Path("out");
+  kmztest::CopySmallCity(src, 3);
+  const std::string lines = R"(<?xml version="1.0" encoding="utf-8"?>
+<COLLADA xmlns="http://www.collada.org/2005/11/COLLADASchema" version="1.4.1">
+<asset><unit meter="1"/><up_axis>Z_UP</up_axis></asset>
+<library_geometries><geometry id="g"><mesh>
+<source id="p"><float_array id="pa" count="6">0 0 0 0 10 0</float_array>
+<technique_common><accessor source="#pa" count="2" stride="3"><param name="X" type="float"/>
+<param name="Y" type="float"/><param name="Z" type="float"/></accessor></technique_common></source>
+<vertices id="v"><input semantic="POSITION" source="#p"/></vertices>
+<lines count="1"><input semantic="VERTEX" source="#v" offset="0"/><p>0 1</p></lines>
+</mesh></geometry></library_geometries>
+<library_visual_scenes><visual_scene id="s"><node id="n"><instance_geometry url="#g"/></node></visual_scene>
+</library_visual_scenes><scene><instance_visual_scene url="#s"/></scene></COLLADA>)";
+  kmztest::WriteFile(src + "/0002.dae", lines);
+  const auto run = Build(src, out, "--format kmz,3dtiles");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("0002.dae: the 3D Tiles output leaves the model out"), std::string::npos) << run.err;
+  std::set<std::string> kmz, glb;
+  for (const auto& [name, bytes] : Snapshot(out + "/tiles")) kmz.insert(name.substr(0, name.size() - 4));
+  for (const auto& [name, bytes] : Snapshot(out + "/3dtiles"))
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".glb") glb.insert(name.substr(0, name.size() - 4));
+  EXPECT_EQ(glb, kmz);
+  EXPECT_GE(kmz.size(), 4u);
+  EXPECT_TRUE(fs::exists(out + "/3dtiles/tileset.json"));
+}
+
 TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   const std::string src = Path("city");
   kmztest::CopySmallCity(src, 2);
@@ -207,6 +246,8 @@ TEST_F(BuildCommand, RefusesBadArgumentsBeforeAnyWork) {
   EXPECT_EQ(Build(src, Path("out"), "--levels banana").exitCode, 2);
   EXPECT_EQ(kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --crs EPSG:999999").exitCode, 2);
   EXPECT_EQ(Build(src, Path("out"), "--shard 4/3").exitCode, 2);
+  for (const char* format : {"gltf", "3dtiles", "kmz,kmz", "kmz,", ""})
+    EXPECT_EQ(Build(src, Path("out"), std::string("--format '") + format + "'").exitCode, 2) << format;
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 

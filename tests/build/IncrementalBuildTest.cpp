@@ -3,7 +3,8 @@
 // them now are built again and tiles left without models are removed; a
 // changed setting rebuilds everything; a build killed during the tile stage
 // and run again ends byte-identical to an uninterrupted one. In every case
-// the tiles equal those of a fresh build of the same source.
+// the tiles equal those of a fresh build of the same source. The glb tiles
+// of a build with 3D Tiles follow their KMZ tiles through all of it.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <map>
 #include <set>
@@ -34,12 +36,12 @@ struct TileFile {
   long long mtimeNs = 0;
 };
 
-// Every tile of OUT with its bytes and identity on disk.
-std::map<std::string, TileFile> Tiles(const std::string& out) {
+// Every file below OUT/FOLDER (the tiles, or the 3D Tiles) with its bytes and identity on disk.
+std::map<std::string, TileFile> Tiles(const std::string& out, const std::string& folder = "tiles") {
   std::map<std::string, TileFile> tiles;
-  if (!fs::exists(out + "/tiles")) return tiles;
+  if (!fs::exists(out + "/" + folder)) return tiles;
   std::error_code ec;
-  for (fs::recursive_directory_iterator it(out + "/tiles", ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::recursive_directory_iterator it(out + "/" + folder, ec), end; !ec && it != end; it.increment(ec)) {
     const auto& e = *it;
     if (!e.is_regular_file(ec)) continue;
     // Read without asserting: while a build runs, a temporary file may be renamed away meanwhile.
@@ -48,7 +50,7 @@ std::map<std::string, TileFile> Tiles(const std::string& out) {
     if (stat(e.path().c_str(), &st) != 0 || !in) continue;
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    tiles[fs::relative(e.path(), out + "/tiles").string()] = {bytes.str(), st.st_ino,
+    tiles[fs::relative(e.path(), out + "/" + folder).string()] = {bytes.str(), st.st_ino,
                                                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
   }
   return tiles;
@@ -196,4 +198,80 @@ TEST_F(IncrementalBuild, ABuildKilledDuringTheTileStageResumesToTheSameTiles) {
   }
   for (const auto& e : fs::recursive_directory_iterator(out))
     EXPECT_EQ(e.path().filename().string().find(".partial"), std::string::npos) << e.path();
+}
+
+// "L/R/C.glb" for each "L/R/C.kmz".
+std::set<std::string> AsGlb(const std::set<std::string>& kmz) {
+  std::set<std::string> glb;
+  for (const auto& path : kmz) glb.insert(path.substr(0, path.size() - 4) + ".glb");
+  return glb;
+}
+
+TEST_F(IncrementalBuild, GlbTilesFollowTheirKmzTilesThroughReruns) {
+  const std::string src = Path("city"), out = Path("out");
+  const std::string both = "--crs EPSG:4527 --format kmz,3dtiles";
+  kmztest::CopySmallCity(src, 12);
+  ASSERT_EQ(Build(src, out).exitCode, 0);
+  // Asking for 3D Tiles later builds the glbs and leaves the KMZ tiles alone.
+  auto kmz = Tiles(out);
+  auto run = Build(src, out, both);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Touched(kmz, Tiles(out)), std::set<std::string>{});
+  std::set<std::string> kmzNames, glbNames;
+  for (const auto& [path, t] : kmz) kmzNames.insert(path);
+  for (const auto& [path, t] : Tiles(out, "3dtiles"))
+    if (path.size() > 4 && path.substr(path.size() - 4) == ".glb") glbNames.insert(path);
+  EXPECT_EQ(glbNames, AsGlb(kmzNames));
+
+  // A rerun that changed nothing writes nothing, tilesets included.
+  auto glb = Tiles(out, "3dtiles");
+  ASSERT_EQ(Build(src, out, both).exitCode, 0);
+  EXPECT_EQ(Touched(kmz, Tiles(out)), std::set<std::string>{});
+  EXPECT_EQ(Touched(glb, Tiles(out, "3dtiles")), std::set<std::string>{});
+
+  // A glb lost, as a run killed between a tile's two files leaves it, is
+  // built again alone, byte for byte; its KMZ tile stays as it is.
+  const std::string lost = *glbNames.rbegin();
+  fs::remove(out + "/3dtiles/" + lost);
+  ASSERT_EQ(Build(src, out, both).exitCode, 0);
+  EXPECT_EQ(Touched(kmz, Tiles(out)), std::set<std::string>{});
+  EXPECT_EQ(Touched(glb, Tiles(out, "3dtiles")), std::set<std::string>{lost});
+  EXPECT_EQ(Bytes(Tiles(out, "3dtiles")), Bytes(glb));
+  glb = Tiles(out, "3dtiles");
+
+  // An edited texture and a model moved away: the glbs of exactly the tiles
+  // that held or hold them change, and the 3D Tiles equal a fresh build's.
+  const std::vector<std::pair<std::string, std::function<void()>>> edits = {
+      {"0003",
+       [&] {
+         for (const auto& e : fs::directory_iterator(src + "/0003")) {
+           kmztest::WriteFile(e.path().string(), kmztest::ReadFile(e.path().string()) + "trailing bytes");
+           break;
+         }
+       }},
+      {"0005", [&] { kmztest::WriteFile(src + "/0005.txt", "116.5\r\n40.1\r\n"); }},
+  };
+  for (const auto& [stem, apply] : edits) {
+    kmz = Tiles(out);
+    glb = Tiles(out, "3dtiles");
+    apply();
+    run = Build(src, out, both);
+    ASSERT_EQ(run.exitCode, 0) << stem << ": " << run.err;
+    const auto kmzAfter = Tiles(out);
+    auto expected = Holding(kmz, stem);
+    for (const auto& p : Holding(kmzAfter, stem)) expected.insert(p);
+    ASSERT_FALSE(expected.empty()) << stem;
+    EXPECT_EQ(Touched(kmz, kmzAfter), expected) << stem;
+    std::set<std::string> glbTouched;
+    for (const auto& path : Touched(glb, Tiles(out, "3dtiles")))
+      if (path.substr(path.size() - 4) == ".glb") glbTouched.insert(path);
+    EXPECT_EQ(glbTouched, AsGlb(expected)) << stem;
+    const std::string fresh = Path("fresh-" + stem);
+    ASSERT_EQ(Build(src, fresh, both).exitCode, 0);
+    EXPECT_EQ(Bytes(Tiles(out, "3dtiles")), Bytes(Tiles(fresh, "3dtiles"))) << stem << ": the rerun differs from a fresh build";
+  }
+
+  // Without 3D Tiles, a build leaves none behind to fall out of date.
+  ASSERT_EQ(Build(src, out).exitCode, 0);
+  EXPECT_FALSE(fs::exists(out + "/3dtiles"));
 }

@@ -1,11 +1,13 @@
-// Placement on WGS84: the ellipsoid arithmetic agrees with PROJ, and the KML
-// orientation turns the model the way a KML client does.
+// Placement on WGS84: the ellipsoid arithmetic agrees with PROJ, the KML
+// orientation turns the model the way a KML client does, and a model's
+// document gives the placement its placemark's Model says.
 #include <proj.h>
 
 #include <cmath>
 #include <memory>
 
 #include "ThreeDTilesTestSupport.h"
+#include "core/detail/ModelDocument.h"
 
 namespace {
 
@@ -111,6 +113,37 @@ TEST(Placement, OrientationAndScaleInTheLocalFrame) {
   placement.scaleZ = 0.5;
   expectNear(enu(PlaceModel(marker, placement), 1), {0, 25, 0}, "scale y");
   expectNear(enu(PlaceModel(marker, placement), 2), {0, 0, 5}, "scale z");
+}
+
+// A model document as the build hands it over: a Folder whose first feature
+// (with a LookAt elsewhere) is not the model, the second the placemark.
+TEST(Placement, ReadFromTheModelsPlacemark) {
+  const std::string document = R"(<?xml version="1.0" encoding="UTF-8"?>
+<kml xmlns="http://www.opengis.net/kml/2.2"><Folder><name>7</name>
+<Folder><name>About</name><LookAt><longitude>1</longitude><latitude>2</latitude><altitude>3</altitude>
+<heading>4</heading><tilt>5</tilt></LookAt></Folder>
+<Placemark id="model"><name>Model</name><Model><altitudeMode>relativeToGround</altitudeMode>
+<Location><longitude>116.37</longitude><latitude>39.91</latitude><altitude>12.5</altitude></Location>
+<Orientation><heading>90</heading><tilt>10</tilt><roll>-20</roll></Orientation>
+<Scale><x>2</x><y>3</y><z>4</z></Scale><Link><href>models/7.dae</href></Link></Model></Placemark>
+</Folder></kml>)";
+  Placement p;
+  ASSERT_TRUE(kmztile::core::ReadModelPlacement(document, p));
+  const double got[] = {p.longitude, p.latitude, p.altitude, p.heading, p.tilt, p.roll, p.scaleX, p.scaleY, p.scaleZ};
+  const double want[] = {116.37, 39.91, 12.5, 90, 10, -20, 2, 3, 4};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(got[i], want[i]) << "value " << i;
+
+  // Orientation and Scale left out take KML's defaults; a Model without a
+  // Location, or a document without the placemark, gives no placement.
+  std::string bare = document;
+  bare.erase(bare.find("<Orientation>"), bare.find("<Link>") - bare.find("<Orientation>"));
+  ASSERT_TRUE(kmztile::core::ReadModelPlacement(bare, p));
+  EXPECT_EQ(p.heading, 0);
+  EXPECT_EQ(p.scaleY, 1);
+  std::string unplaced = document;
+  unplaced.erase(unplaced.find("<Location>"), unplaced.find("<Orientation>") - unplaced.find("<Location>"));
+  EXPECT_FALSE(kmztile::core::ReadModelPlacement(unplaced, p));
+  EXPECT_FALSE(kmztile::core::ReadModelPlacement("<kml><Document/></kml>", p));
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ void WriteThreeDTilesets(const fs::path& out, const std::vector<build::TileRecor
     WriteIfChanged(folder / file.path, file.json);
     written.insert((folder / file.path).lexically_normal());
   }
-  if (entries.empty()) fs::remove(folder / "tileset.json");
   std::error_code ec;
+  if (entries.empty()) fs::remove(folder / "tileset.json", ec);
   for (fs::recursive_directory_iterator it(folder / std::to_string(keys.empty() ? 0 : keys.front().level), ec), end;
        !ec && it != end; it.increment(ec))
     if (it->path().extension() == ".json" && !written.count(it->path().lexically_normal())) {
