@@ -11,6 +11,8 @@ find_package(nlohmann_json REQUIRED)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# The HTTP server of `kmztile view` (the command only, not the library).
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 # libtiffxx (in-memory TIFF streams) and stb_image (GIF and BMP, which a
 # texture of unstated format may hold) have no CMake configs.
 find_library(TIFFXX_LIBRARY NAMES tiffxx REQUIRED)

@@ -21,3 +21,20 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kmztileConfig.cmake
 configure_file(cmake/kmztile.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kmztile.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kmztile.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 install(DIRECTORY samples/city DESTINATION ${CMAKE_INSTALL_DATADIR}/kmztile/samples)
+
+# The page of `kmztile view` and the built CesiumJS it loads (never fetched at
+# run time): `npm ci` in viewer/ puts CesiumJS there, scripts/bootstrap.sh
+# runs it. Only the browser build is installed, with Cesium's licences.
+set(KMZTILE_VIEWER_SHARE ${CMAKE_INSTALL_DATADIR}/kmztile/viewer)
+install(FILES viewer/index.html viewer/viewer.js viewer/viewer.css DESTINATION ${KMZTILE_VIEWER_SHARE})
+set(KMZTILE_CESIUM ${PROJECT_SOURCE_DIR}/viewer/node_modules/cesium)
+if(EXISTS ${KMZTILE_CESIUM}/Build/Cesium/Cesium.js)
+  install(DIRECTORY ${KMZTILE_CESIUM}/Build/Cesium
+    DESTINATION ${KMZTILE_VIEWER_SHARE}/node_modules/cesium/Build
+    REGEX "/Build/Cesium/index\\.c?js$" EXCLUDE)
+  install(FILES ${KMZTILE_CESIUM}/LICENSE.md ${KMZTILE_CESIUM}/ThirdParty.json
+    DESTINATION ${KMZTILE_VIEWER_SHARE}/node_modules/cesium)
+else()
+  message(WARNING "CesiumJS is missing from viewer/node_modules (run scripts/bootstrap.sh): "
+                  "an installed `kmztile view` would have no viewer")
+endif()

@@ -11,8 +11,9 @@ packages=(
   libkml-dev libminizip-dev zlib1g-dev libdeflate-dev libexpat1-dev libboost-dev
   libproj-dev proj-data
   libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libtiff-dev libstb-dev
-  nlohmann-json3-dev libcli11-dev libassimp-dev
+  nlohmann-json3-dev libcli11-dev libassimp-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  chromium
 )
 if [ $slurm_only -eq 1 ]; then packages=(slurm-wlm munge); fi
 
@@ -23,7 +24,8 @@ for p in "${packages[@]}"; do
   fi
 done
 
-# Node runs the glTF validator the tests use; a machine with its own node keeps it.
+# chromium: the browser the viewer test drives (headless, WebGL in software).
+# Node runs the glTF validator and that browser test; a machine with its own node keeps it.
 if [ $slurm_only -eq 0 ] && ! command -v node >/dev/null 2>&1; then missing+=(nodejs); fi
 if [ $slurm_only -eq 0 ] && ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 
@@ -37,8 +39,12 @@ fi
 
 if [ $slurm_only -eq 1 ]; then exit 0; fi
 
-# The Node packages of the tests, exactly as package-lock.json pins them.
-tests_js="$(cd "$(dirname "$0")/../tests/js" && pwd)"
-if [ ! -d "$tests_js/node_modules/gltf-validator" ]; then
-  (cd "$tests_js" && npm ci --no-audit --no-fund)
-fi
+# The Node packages, exactly as each package-lock.json pins them: the
+# viewer's CesiumJS (served by `kmztile view`, installed by cmake --install)
+# and the tests' tools. A folder is installed again when its lock changed.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+for folder in "$root/viewer" "$root/tests/js"; do
+  if ! cmp -s "$folder/package-lock.json" "$folder/node_modules/.kmztile-installed-lock"; then
+    (cd "$folder" && npm ci --no-audit --no-fund && cp package-lock.json node_modules/.kmztile-installed-lock)
+  fi
+done

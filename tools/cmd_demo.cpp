@@ -7,6 +7,7 @@
 
 #include "BuildPipeline.h"
 #include "Command.h"
+#include "DataFolders.h"
 #include "build/Summary.h"
 #include "folders/detail/BuildFolders.h"
 
@@ -15,18 +16,9 @@ namespace fs = std::filesystem;
 namespace kmztool {
 namespace {
 
-// The sample city: beside the sources in a build tree, or installed data.
+// The sample city: installed data, or beside the sources in a build tree.
 std::string FindSampleCity() {
-  std::vector<fs::path> candidates;
-#ifdef KMZTILE_SAMPLE_DIR
-  candidates.emplace_back(KMZTILE_SAMPLE_DIR);
-#endif
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) candidates.push_back(exe.parent_path().parent_path() / "share" / "kmztile" / "samples" / "city");
-  for (const auto& c : candidates)
-    if (fs::exists(c / "doc.kml", ec)) return c.string();
-  return {};
+  return FindDataFolder("samples/city", KMZTILE_SAMPLE_DIR, "doc.kml");
 }
 
 int RunDemo(const std::string& out) {
@@ -63,8 +55,10 @@ int RunDemo(const std::string& out) {
   std::cout << "\nOpen " << (o / "root.kml").string()
             << " in a KML client (it streams the tiles by level as you zoom in),\n"
             << "look at " << (o / "overview.svg").string() << " for the tile grid and model counts,\n"
-            << "list one tile with: kmztile read " << (o / "tiles").string() << "/LEVEL/ROW/COL.kmz,\n"
-            << "and open " << (o / "3dtiles" / "tileset.json").string() << " in a 3D Tiles viewer (CesiumJS)\n";
+            << "and list one tile with: kmztile read " << (o / "tiles").string() << "/LEVEL/ROW/COL.kmz\n";
+  std::error_code ec;
+  if (fs::exists(o / "3dtiles" / "tileset.json", ec))
+    std::cout << "\nSee the city in a browser (offline; Ctrl-C stops the server):\n  kmztile view " << out << "\n";
   return result.failedTiles.empty() ? kOk : kFailed;
 }
 

@@ -3,6 +3,7 @@
 // so the root stays the same size whatever the number of models.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -155,7 +156,15 @@ bool BuildTilesets(const std::vector<TileEntry>& tiles, std::vector<TilesetFile>
                         {"refine", "REPLACE"},
                         {"content", {{"uri", path}}}});
   }
-  const double rootError = coarsestError > 0.0 ? 2.0 * coarsestError : kEquator / std::ldexp(1.0, coarsest) / 16.0;
+  // The root draws nothing, so stopping there misses the whole city: its
+  // error is at least the city's extent. With less, a client viewing the
+  // whole city from a little way off finds the root precise enough and
+  // draws no building at all.
+  const Ecef low = GeodeticToEcef(all.west, all.south, all.minHeight);
+  const Ecef high = GeodeticToEcef(all.east, all.north, all.maxHeight);
+  const double extent = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
+  const double rootError =
+      std::max(extent, coarsestError > 0.0 ? 2.0 * coarsestError : kEquator / std::ldexp(1.0, coarsest) / 16.0);
   json root{{"boundingVolume", RegionJson(all)},
             {"geometricError", rootError},
             {"refine", "REPLACE"},

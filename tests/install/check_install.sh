@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and builds a small host
-# against it twice: with find_package(kmztile) and with pkg-config.
+# against it twice: with find_package(kmztile) and with pkg-config; then the
+# installed command serves its installed viewer page.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+view=""
+trap '[ -n "$view" ] && kill "$view" 2>/dev/null; rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 mkdir -p "$work/host"
 cat > "$work/host/main.cpp" <<'CPP'
@@ -37,3 +39,27 @@ export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 c++ -std=c++17 "$work/host/main.cpp" $(pkg-config --cflags --libs kmztile) -o "$work/host/host-pc"
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/host/host-pc"
 echo "installed package builds and runs a host"
+
+# The installed `kmztile view` serves the installed page and CesiumJS's
+# browser build: Cesium.js is there, the module builds beside it (left in the
+# source tree's node_modules) are not.
+mkdir -p "$work/out/3dtiles"
+echo '{}' > "$work/out/3dtiles/tileset.json"
+"$work/prefix/bin/kmztile" view "$work/out" --port 0 > "$work/view.out" 2>&1 &
+view=$!
+for _ in $(seq 200); do grep -q 'http://127.0.0.1:' "$work/view.out" && break; sleep 0.1; done
+port=$(grep -o '127\.0\.0\.1:[0-9]*' "$work/view.out" | cut -d: -f2)
+[ -n "$port" ] || { cat "$work/view.out"; exit 1; }
+status_of() {
+  exec 3<>"/dev/tcp/127.0.0.1/$port"
+  printf 'GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n' "$1" >&3
+  head -1 <&3 | cut -d' ' -f2
+  exec 3<&-
+}
+[ "$(status_of /node_modules/cesium/Build/Cesium/Cesium.js)" = 200 ]
+[ "$(status_of /index.html)" = 200 ]
+[ "$(status_of /node_modules/cesium/Build/Cesium/index.js)" = 404 ]
+kill -TERM "$view"
+wait "$view"
+view=""
+echo "installed kmztile view serves the installed viewer"

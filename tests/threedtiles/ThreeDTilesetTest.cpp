@@ -108,6 +108,16 @@ TEST_F(ThreeDTilesetTest, CityTilesetHoldsItsContentAndRefinesDownwards) {
   EXPECT_EQ(root["asset"]["version"], "1.1");
   EXPECT_EQ(root["root"]["children"].size(), coarsest.size());
   EXPECT_FALSE(root["root"].contains("transform"));
+  // The root draws nothing: a client that sees the whole city must refine
+  // it, so its error is at least the city's extent on the ground.
+  const json& all = root["root"]["boundingVolume"]["region"];
+  const auto corner = [&](int lon, int lat) {
+    constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+    return GeodeticToEcef(all[lon].get<double>() * kDegrees, all[lat].get<double>() * kDegrees, 0.0);
+  };
+  const Ecef sw = corner(0, 1), ne = corner(2, 3);
+  EXPECT_GE(root["root"]["geometricError"].get<double>(), std::hypot(ne[0] - sw[0], ne[1] - sw[1], ne[2] - sw[2]));
+  EXPECT_GE(root["geometricError"].get<double>(), root["root"]["geometricError"].get<double>());
 
   kmztest::Walker walker{Path("3dtiles")};
   walker.Tile(root["root"], "tileset.json", {0, 0, 0}, 0, 0);
