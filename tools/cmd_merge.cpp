@@ -1,17 +1,18 @@
 // kmztile merge OUTDIR: joins the shards of a build into tileset.json,
 // root.kml and overview.svg once every shard has finished. Until then it
 // names the shards that have not, and exits 1 without writing anything.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 #include "BuildPipeline.h"
 #include "Command.h"
 #include "build/ShardRecords.h"
 #include "build/Tileset.h"
 #include "pipeline/BuildCatalog.h"
+#include "platform/FileSystem.h"
 #include "pipeline/BuildState.h"
 
 namespace fs = std::filesystem;
@@ -26,14 +27,16 @@ bool ReadShardRecords(const fs::path& out, std::map<std::string, std::string>& r
     build::Shard shard;
     const std::string name = it->path().filename().string();
     if (!build::ParseShardRecordName(name, shard)) continue;
-    std::ifstream in(it->path(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      error = it->path().string() + ": cannot be read";
+    // Read without blocking: a FIFO or a device under a record's name is
+    // refused at once instead of waiting for a writer that never comes.
+    std::string text;
+    errno = 0;
+    if (!kmztile::platform::ReadWholeFile(it->path().string(), text)) {
+      error = it->path().string() + ": cannot be read (" +
+              (errno != 0 ? std::strerror(errno) : "not a regular file") + ")";
       return false;
     }
-    records[name] = text.str();
+    records[name] = std::move(text);
   }
   if (ec) {
     error = out.string() + ": cannot list the folder: " + ec.message();

@@ -134,3 +134,34 @@ TEST_F(HostileSource, ReadingAFifoFailsAtOnce) {
   EXPECT_LT(seconds, 20.0) << "read blocked on the FIFO until the watchdog released it";
   EXPECT_TRUE(Mentions(run.err, fifo)) << run.err;
 }
+
+// `merge` read each shard record with a stream: a FIFO under a record's name
+// held it in open() for a writer that never came, and a folder under that
+// name was reported as "not JSON". Both are refused at once, named.
+TEST_F(HostileSource, MergeRefusesRecordsThatAreNoFilesAtOnce) {
+  const std::string src = Path("src"), out = Path("out");
+  kmztest::CopySmallCity(src, 3);
+  ASSERT_EQ(Build(src, out, "--quiet --shard 1/2").exitCode, 0);
+  const std::string record = out + "/tileset-shard-2-of-2.json";
+  ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+  std::atomic<bool> finished{false};
+  std::thread watchdog([&] {  // releases a blocked reader, so a regression fails instead of hanging
+    for (int i = 0; i < 300 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int fd = ::open(record.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const auto fifo = kmztest::RunCli("merge '" + out + "'");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  finished = true;
+  watchdog.join();
+  EXPECT_LT(seconds, 20.0) << "merge blocked on the FIFO until the watchdog released it";
+  fs::remove(record);
+  fs::create_directory(record);
+  const auto folder = kmztest::RunCli("merge '" + out + "'");
+  for (const auto& run : {fifo, folder}) {
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Mentions(run.err, record + ": cannot be read (not a regular file)")) << run.err;
+  }
+  EXPECT_FALSE(kmztest::Exists(out + "/tileset.json"));
+}
