@@ -5,6 +5,9 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -82,15 +85,34 @@ int RunView(const std::string& out, int port) {
     return kFailed;
   }
 
+  // A connection still open when the server stops (a client sending its
+  // request a byte at a time, a download that stalled) keeps one of the
+  // server's workers until the client lets go; a stop waits for it only a
+  // short while, then the command ends without it: it only reads files, so
+  // nothing is left half-written.
+  constexpr auto kStopGrace = std::chrono::seconds(3);
+  std::mutex doneLock;
+  std::condition_variable doneChanged;
+  bool done = false;
   std::atomic<bool> signalled{false};
   std::thread waiter([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     signalled = true;
     server.Stop();
+    std::unique_lock<std::mutex> lock(doneLock);
+    if (!doneChanged.wait_for(lock, kStopGrace, [&done] { return done; })) {
+      std::cout << "Stopped (connections still open were cut)." << std::endl;
+      std::_Exit(kOk);
+    }
   });
   std::cout << "Serving " << out << " at http://127.0.0.1:" << bound << "/ (Ctrl-C stops)" << std::endl;
   const bool ran = server.Run();
+  {
+    std::lock_guard<std::mutex> lock(doneLock);
+    done = true;
+  }
+  doneChanged.notify_all();
   // Wakes the waiter when the server ended on its own (the signal stays
   // blocked, so it only ends the sigwait).
   if (!signalled) pthread_kill(waiter.native_handle(), SIGTERM);

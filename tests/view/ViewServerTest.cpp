@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -32,8 +33,17 @@ using kmztool::view::ViewServer;
 struct Answer {
   int status = 0;
   std::string contentType;
+  std::string headers;
   std::string body;
 };
+
+// The value of header @p name in @p answer, or "(none)".
+std::string HeaderOf(const Answer& answer, const std::string& name) {
+  std::smatch value;
+  if (std::regex_search(answer.headers, value, std::regex("\r\n" + name + ": ([^\r]*)", std::regex::icase)))
+    return value[1];
+  return "(none)";
+}
 
 // Sends @p target exactly as written (no client folds ".." or re-encodes)
 // and reads the whole answer; the connection is closed by the server.
@@ -61,10 +71,9 @@ Answer RawGet(int port, const std::string& target, const std::string& extraHeade
   const auto headerEnd = raw.find("\r\n\r\n");
   if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || headerEnd == std::string::npos) return answer;
   answer.status = std::atoi(raw.c_str() + 9);
-  const std::string headers = raw.substr(0, headerEnd);
-  std::smatch type;
-  if (std::regex_search(headers, type, std::regex("\r\nContent-Type: ([^\r]*)", std::regex::icase)))
-    answer.contentType = type[1];
+  answer.headers = raw.substr(0, headerEnd);
+  answer.contentType = HeaderOf(answer, "Content-Type");
+  if (answer.contentType == "(none)") answer.contentType.clear();
   answer.body = raw.substr(headerEnd + 4);
   return answer;
 }
@@ -152,6 +161,36 @@ TEST_F(ViewServerTest, ServesFilesBelowItsFoldersWithTheirContentTypes) {
   for (const std::string missing : {"/out/nothing.json", "/out/3dtiles", "/out/3dtiles/", "/nothing.js", "/lib"})
     EXPECT_EQ(RawGet(port_, missing).status, 404) << missing;
   EXPECT_EQ(refused_, "");
+}
+
+// Byte ranges past the end of a file: the library announced the bytes asked
+// for (or, for "200-" of a 111-byte file, a length that wrapped to 2^64 - 90)
+// and sent fewer. Every answer must hold as many bytes as it announces:
+// ranges are cut at the end of the file, several are joined into one, and
+// none within the file is 416 with the file's size.
+TEST_F(ViewServerTest, RangesAreFittedToTheFile) {
+  const std::string file = "/out/3dtiles/15/1/2.glb";  // glb_, 111 bytes
+  const struct {
+    std::string range;
+    int status;
+    std::size_t from, length;  // the part of glb_ sent
+  } cases[] = {
+      {"0-3", 206, 0, 4},      {"100-999", 206, 100, 11}, {"5-", 206, 5, 106},   {"-5", 206, 106, 5},
+      {"-500", 206, 0, 111},   {"0-0,2-3", 206, 0, 4},    {"200-300,1-1", 206, 1, 1}, {"110-", 206, 110, 1},
+      {"111-", 416, 0, 0},     {"200-300", 416, 0, 0},    {"-0", 416, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const Answer a = RawGet(port_, file, "Range: bytes=" + c.range + "\r\n");
+    EXPECT_EQ(a.status, c.status) << c.range;
+    EXPECT_EQ(HeaderOf(a, "Content-Length"), std::to_string(a.body.size())) << c.range;
+    EXPECT_TRUE(a.body == glb_.substr(c.from, c.length)) << c.range << ": " << a.body.size() << " bytes";
+    const std::string expected = c.status == 416 ? "bytes */111"
+                                                 : "bytes " + std::to_string(c.from) + "-" +
+                                                       std::to_string(c.from + c.length - 1) + "/111";
+    EXPECT_EQ(HeaderOf(a, "Content-Range"), expected) << c.range;
+  }
+  kmztest::WriteFile(Path("out/empty.json"), "");
+  EXPECT_EQ(RawGet(port_, "/out/empty.json", "Range: bytes=0-10\r\n").status, 416);
 }
 
 TEST_F(ViewServerTest, RefusesEveryPathOutOfItsFolders) {
@@ -282,17 +321,33 @@ TEST_F(ViewCommandTest, ServesTheBuildOnLoopbackAndStopsOnCtrlC) {
   EXPECT_NE(second.Err().find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos)
       << second.Err();
 
-  // A connection left open (as a browser keeps one) does not hold up the stop.
-  const int idle = socket(AF_INET, SOCK_STREAM, 0);
+  // Neither a connection left open (as a browser keeps one) nor one whose
+  // request trickles in a byte at a time (it kept a worker, and the stop
+  // waited for it, as long as the bytes came) holds up the stop.
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int idle = socket(AF_INET, SOCK_STREAM, 0);
+  const int slow = socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::atomic<bool> trickling{true};
+  std::thread trickle([&] {
+    const std::string start = "GET /out/3dtiles/tileset.json HTTP/1.1\r\nX-Slow: ";
+    send(slow, start.data(), start.size(), MSG_NOSIGNAL);
+    while (trickling && send(slow, "a", 1, MSG_NOSIGNAL) == 1)
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(kill(view.pid, SIGINT), 0);
-  EXPECT_EQ(view.Wait(10), 0) << view.Err();
+  const int stopped = view.Wait(10);
+  trickling = false;
+  trickle.join();
   close(idle);
-  EXPECT_NE(view.Out().find("Stopped."), std::string::npos) << view.Out();
+  close(slow);
+  EXPECT_EQ(stopped, 0) << view.Err();
+  EXPECT_NE(view.Out().find("Stopped"), std::string::npos) << view.Out();
 }
 
 TEST_F(ViewCommandTest, RefusesWhatItCannotServe) {
