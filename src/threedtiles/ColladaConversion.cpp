@@ -7,6 +7,7 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -14,6 +15,7 @@
 #include "placement/detail/ColladaImages.h"
 #include "placement/detail/ColladaUri.h"
 #include "threedtiles/ThreeDTiles.h"
+#include "threedtiles/detail/NodeInstances.h"
 
 namespace kmztile::threedtiles {
 namespace {
@@ -121,7 +123,7 @@ bool ConvertCollada(const std::string& dae, const TextureLookup& textureLookup, 
                     std::string& error) {
   model = {};
   std::vector<std::string> references;
-  if (!ReadReferences(dae, references, error)) return false;
+  if (!ReadReferences(dae, references, error) || !detail::CheckNodeInstances(dae, error)) return false;
   Assimp::Importer importer;
   importer.SetIOHandler(new NoFiles);  // the importer owns and deletes it
   // The root node carries <unit> (as a scale) and <up_axis> (as a turn to Y up);
@@ -138,6 +140,14 @@ bool ConvertCollada(const std::string& dae, const TextureLookup& textureLookup, 
   for (unsigned i = 0; i < scene->mNumMaterials; ++i)
     model.materials.push_back(MaterialOf(*scene->mMaterials[i], textureLookup, references));
   Walk(*scene, *scene->mRootNode, aiMatrix4x4(), model, 0);
+  // A NaN or infinite coordinate (in the source, or made by a node's matrix)
+  // would reach the glb and its bounds; such a model has no shape to show.
+  for (const Mesh& mesh : model.meshes)
+    if (!std::all_of(mesh.positions.begin(), mesh.positions.end(), [](float c) { return std::isfinite(c); })) {
+      model = {};
+      error = "a vertex position is not a finite number (NaN or infinity, in the source or from a node's transform)";
+      return false;
+    }
   if (model.meshes.empty()) {
     error = "the COLLADA document holds no triangles";
     return false;

@@ -132,4 +132,48 @@ TEST(ColladaConversion, RefusesWhatIsNoColladaModel) {
   }
 }
 
+// Documents the importer cannot survive or turns into a broken glb: a node
+// that instances itself (directly or round a loop) made it recurse until the
+// stack overflowed (SIGSEGV), a chain of nodes each instancing the next four
+// times would make 4^29 copies, and a NaN or 1e999 coordinate reached the glb
+// (the validator's ACCESSOR_INVALID_FLOAT). Each is refused with its reason.
+TEST(ColladaConversion, RefusesInstanceLoopsBlowUpsAndNonFiniteVertices) {
+  const std::string duck = kmztest::ReadFile(kmztest::CityFile("duck.dae"));
+  const std::string node = "<node id=\"LOD3sp\" name=\"LOD3sp\">";
+  std::string chain = "<library_nodes><node id=\"n0\"/>";
+  for (int k = 1; k < 30; ++k) {
+    chain += "<node id=\"n" + std::to_string(k) + "\">";
+    for (int copy = 0; copy < 4; ++copy) chain += "<instance_node url=\"#n" + std::to_string(k - 1) + "\"/>";
+    chain += "</node>";
+  }
+  chain += "</library_nodes><library_visual_scenes>";
+  const std::string loop =
+      "<library_nodes><node id=\"a\"><instance_node url=\"#b\"/></node><node id=\"b\"><node>"
+      "<instance_node url=\"#a\"/></node></node></library_nodes><library_visual_scenes>";
+  const std::string positions = "id=\"LOD3spShape-lib-positions-array\">";
+  const std::pair<std::string, std::string> cases[] = {
+      {Replaced(duck, node, node + "<instance_node url=\"#LOD3sp\"/>"), "(LOD3sp -> LOD3sp)"},
+      {Replaced(Replaced(duck, "<library_visual_scenes>", loop), node, node + "<instance_node url=\"#a\"/>"),
+       "(a -> b -> a)"},
+      {Replaced(Replaced(duck, "<library_visual_scenes>", chain), node, node + "<instance_node url=\"#n29\"/>"),
+       "more than 100000 nodes"},
+      {Replaced(duck, positions, positions + "nan "), "not a finite number"},
+      {Replaced(duck, positions, positions + "1e999 "), "not a finite number"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    ConvertedModel model;
+    std::string error;
+    EXPECT_FALSE(ConvertCollada(bytes, nullptr, model, error)) << reason;
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+    EXPECT_TRUE(model.meshes.empty());
+  }
+  // Instances that end are still read: the duck placed twice through a node.
+  const std::string twice = Replaced(Replaced(duck, "<library_visual_scenes>",
+                                              "<library_nodes><node id=\"d\"><instance_node url=\"#LOD3sp\"/>"
+                                              "<instance_node url=\"#LOD3sp\"/></node></library_nodes>"
+                                              "<library_visual_scenes>"),
+                                     "<node id=\"testCamera\"", "<node><instance_node url=\"#d\"/></node><node id=\"testCamera\"");
+  EXPECT_EQ(Convert(twice).meshes.size(), 3 * Convert(duck).meshes.size());
+}
+
 }  // namespace
