@@ -32,6 +32,16 @@ bool ThreeDTilesSink::AddModel(const std::string& id, const std::string& dae, co
     return false;
   }
   PlacedModel placed = PlaceModel(std::move(model), placement);
+  // A huge scale or altitude puts vertices where the glb's single-precision
+  // offsets overflow; no building reaches 100,000 km from the Earth's centre.
+  constexpr double kFarthest = 1e8;
+  for (const auto& positions : placed.positions)
+    for (std::size_t i = 0; i + 2 < positions.size(); i += 3)
+      if (!(std::hypot(positions[i], positions[i + 1], positions[i + 2]) <= kFarthest)) {
+        error = "model " + id + ": with its scale and altitude it reaches farther than " +
+                std::to_string(static_cast<long>(kFarthest / 1000)) + " km from the Earth's centre";
+        return false;
+      }
   regions_[id] = RegionOf(placed);
   models_[id] = std::move(placed);
   return true;

@@ -136,6 +136,11 @@ TEST(ThreeDTilesets, RefuseBrokenModelsAndTileLists) {
   bad = Placement{};
   bad.latitude = 91.0;
   EXPECT_FALSE(sink.AddModel("m2", duck, nullptr, bad, failure));
+  bad = Placement{};  // a scale that overflowed the glb's floats to infinity
+  bad.scaleX = 1e39;
+  EXPECT_FALSE(sink.AddModel("m4", duck, nullptr, bad, failure));
+  EXPECT_NE(failure.find("m4: with its scale and altitude it reaches farther than 100000 km"), std::string::npos)
+      << failure;
   EXPECT_FALSE(sink.AddModel("m3", "", nullptr, Placement{}, failure));
   EXPECT_NE(failure.find("m3: the COLLADA file is empty"), std::string::npos) << failure;
   EXPECT_FALSE(sink.WriteTile(15, 1, 2, Region{}, {"m1"}, {}, failure));
