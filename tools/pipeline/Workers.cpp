@@ -248,6 +248,10 @@ bool RunTileStage(const kmztile::core::SourceCatalog& catalog, const std::vector
   // area's textures is reused by the next.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  // What reading the source and reconciling the output left free goes back
+  // to the system first, so that neither this process nor the workers it
+  // forks carry it through the tile stage.
+  malloc_trim(0);
   SharedMapping counters;
   build::ProgressLine progress(std::cerr, s.progress, todo.size() + skipped);
   if (s.progressJson) progress.SetStyle(build::ProgressLine::Style::Json);
