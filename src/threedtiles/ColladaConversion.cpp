@@ -59,7 +59,12 @@ Material MaterialOf(const aiMaterial& source, const TextureLookup& lookup, const
   if (aiGetMaterialColor(&source, AI_MATKEY_COLOR_DIFFUSE, &diffuse) == AI_SUCCESS)
     material.color = {diffuse.r, diffuse.g, diffuse.b, diffuse.a};
   float opacity = 1.0f;
-  if (aiGetMaterialFloat(&source, AI_MATKEY_OPACITY, &opacity) == AI_SUCCESS && opacity >= 0.0f && opacity <= 1.0f)
+  // Many exporters write <transparency>0</transparency> beside an opaque
+  // white <transparent> for a surface they mean to be solid (the inverted
+  // reading of the A_ONE rule), and KML clients draw such models solid. Read
+  // literally the surface would vanish, so an opacity of exactly zero is
+  // taken as that inverted form: fully opaque.
+  if (aiGetMaterialFloat(&source, AI_MATKEY_OPACITY, &opacity) == AI_SUCCESS && opacity > 0.0f && opacity <= 1.0f)
     material.color[3] *= opacity;
   for (float& c : material.color) c = std::isfinite(c) ? std::fmin(1.0f, std::fmax(0.0f, c)) : 1.0f;
   aiString path;

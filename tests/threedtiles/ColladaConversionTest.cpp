@@ -177,3 +177,20 @@ TEST(ColladaConversion, RefusesInstanceLoopsBlowUpsAndNonFiniteVertices) {
 }
 
 }  // namespace
+
+// Opacity: the real CU Macky building writes <transparency>0</transparency>
+// beside an opaque white <transparent> for every material and is drawn solid
+// by KML clients; read literally it would vanish from the glb. A material
+// that is genuinely half transparent keeps its opacity.
+TEST(ColladaConversion, ZeroTransparencyIsDrawnSolidAndPartialTransparencyKept) {
+  const std::string macky = kmztest::ReadFile(kmztest::RealData("collada/cu_macky/files/CU Macky.dae"));
+  ASSERT_NE(macky.find("<float>0.000000</float>"), std::string::npos);
+  ConvertedModel model = Convert(macky);
+  ASSERT_FALSE(model.materials.empty());
+  for (const auto& material : model.materials) EXPECT_EQ(material.color[3], 1.0f);
+  std::string half = macky;
+  for (std::size_t at = 0; (at = half.find("<float>0.000000</float>", at)) != std::string::npos;)
+    half.replace(at, 23, "<float>0.500000</float>");
+  model = Convert(half);
+  for (const auto& material : model.materials) EXPECT_NEAR(material.color[3], 0.5f, 1e-6f);
+}
