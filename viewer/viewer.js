@@ -51,6 +51,26 @@ function element(tag, text) {
   return e;
 }
 
+// Where the models stand: the finest level's tiles (their bounds as the build
+// computed them) enclose them far more tightly than the level-15 tiles the
+// 3D tileset's root spans, which matters for a city of a few buildings. Null
+// when the catalog lists no tiles (a large build lists them in parts).
+function citySphere(catalog) {
+  const tiles = (catalog && Array.isArray(catalog.tiles)) ? catalog.tiles.filter((t) => t && t.bounds) : [];
+  if (tiles.length === 0) return null;
+  const finest = Math.max(...tiles.map((t) => t.level));
+  let west = 180, south = 90, east = -180, north = -90;
+  for (const t of tiles) {
+    if (t.level !== finest) continue;
+    west = Math.min(west, t.bounds.west);
+    south = Math.min(south, t.bounds.south);
+    east = Math.max(east, t.bounds.east);
+    north = Math.max(north, t.bounds.north);
+  }
+  if (!(west < east && south < north)) return null;
+  return Cesium.BoundingSphere.fromRectangle3D(Cesium.Rectangle.fromDegrees(west, south, east, north));
+}
+
 // The build's totals from the catalog; a build without one shows the 3D
 // Tiles alone.
 async function showCatalog() {
@@ -267,7 +287,7 @@ async function main() {
 
   // The sun at the city's local noon in June, whatever the time here: the
   // facades the camera looks at are lit, and every visit looks the same.
-  const sphere = tileset.boundingSphere;
+  const sphere = citySphere(catalog) || tileset.boundingSphere;
   const centre = Cesium.Cartographic.fromCartesian(sphere.center);
   const noon = Date.UTC(2026, 5, 21, 12) - (Cesium.Math.toDegrees(centre.longitude) / 15) * 3600 * 1000;
   viewer.clock.currentTime = Cesium.JulianDate.fromDate(new Date(noon));
@@ -283,7 +303,7 @@ async function main() {
       new Cesium.Cartesian3()), new Cesium.Cartesian3());
   await new Promise((resolve) => viewer.camera.flyToBoundingSphere(new Cesium.BoundingSphere(aim, sphere.radius), {
     duration: 1.5,
-    offset: new Cesium.HeadingPitchRange(Cesium.Math.toRadians(-15), Cesium.Math.toRadians(-35), sphere.radius * 1.8),
+    offset: new Cesium.HeadingPitchRange(Cesium.Math.toRadians(-15), Cesium.Math.toRadians(-35), sphere.radius * 2.6),
     complete: resolve,
     cancel: resolve,
   }));
