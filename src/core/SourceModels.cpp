@@ -22,8 +22,11 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   const std::string textureFolder = catalog_.folder + "\\" + model.name + "\\";
   for (const std::string& texture : model.textures) {
     ModelEntry entry;
-    // A texture packaging could not read is not in the package either (it is named as a problem).
-    if (!placement::detail::ReadModelTexture(catalog_.folder, model.name, texture, entry.data)) continue;
+    // A texture packaging could not read is not in the package either (it is
+    // named as a problem). It is read only when its decode is not cached.
+    entry.read = [this, &model, &texture](std::string& data) {
+      return placement::detail::ReadModelTexture(catalog_.folder, model.name, texture, data);
+    };
     entry.source.package = textureFolder + texture;
     entry.name = placement::detail::PackageTexturePath(model.name, texture);
     entry.source.entry = entry.name;

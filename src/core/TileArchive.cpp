@@ -23,14 +23,25 @@ bool PackTileArchive(TileModels& models, const std::string& tileName, const std:
     const std::string base = tiles::detail::BaseNameOf(models.Package(i));
     for (ModelEntry& entry : entries) {
       using tiles::detail::TextureOutcome;
-      const TextureOutcome outcome =
-          !entry.collada && detail.levelFolder > 0
-              ? tiles::detail::ReduceTexture(entry.name, entry.data, detail.levelFolder, detail.textureBase,
-                                             entry.cacheable ? detail.cache : nullptr, entry.source)
-              : TextureOutcome::Kept;
+      // Reads a deferred entry's bytes once; false when they cannot be read.
+      const auto readData = [&entry] {
+        if (!entry.read) return true;
+        const auto read = std::move(entry.read);
+        entry.read = nullptr;
+        return read(entry.data);
+      };
+      const bool reduce = !entry.collada && detail.levelFolder > 0;
+      TextureOutcome outcome = TextureOutcome::Kept;
+      if (reduce)
+        outcome = tiles::detail::ReduceTexture(entry.name, entry.data, detail.levelFolder, detail.textureBase,
+                                               entry.cacheable ? detail.cache : nullptr, entry.source, readData);
+      else if (!readData())
+        outcome = TextureOutcome::Unreadable;
       if (outcome == TextureOutcome::Undecodable)
         platform::ReportProblem(entry.where, "the texture does not decode, so the tiles leave it out");
       const std::string archiveName = tiles::detail::InsertBaseName(entry.name, base);
+      // A file that cannot be read has been reported by its reader.
+      if (outcome == TextureOutcome::Unreadable) continue;
       const bool packed = outcome != TextureOutcome::Dropped && outcome != TextureOutcome::Undecodable;
       if (packed && (entry.deflated ? !zip.AddDeflated(archiveName, *entry.deflated) : !zip.AddFile(archiveName, entry.data))) {
         platform::SetLastError("cannot add " + entry.name + " of model " + models.Package(i) + " to the tile archive");

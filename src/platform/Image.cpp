@@ -7,6 +7,16 @@
 namespace kmztile::platform {
 namespace {
 
+// Copies the pixels at @p columns of one source row; C channels per pixel.
+// A fixed C lets the compiler copy each pixel in one move.
+template <std::size_t C>
+void SampleRow(const std::uint8_t* row, const std::vector<std::size_t>& columns, std::uint8_t* out) {
+  for (const std::size_t column : columns) {
+    std::memcpy(out, row + column, C);
+    out += C;
+  }
+}
+
 // Nearest-pixel scaling of a whole raster: each target pixel takes the
 // source pixel under its centre.
 detail::Raster Nearest(const detail::Raster& src, long width, long height) {
@@ -20,10 +30,17 @@ detail::Raster Nearest(const detail::Raster& src, long width, long height) {
   for (long x = 0; x < width; ++x)
     columns[x] = static_cast<std::size_t>((static_cast<double>(x) + 0.5) * src.width / width) * c;
   std::uint8_t* out = dst.pixels.data();
-  for (long y = 0; y < height; ++y) {
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * c;
+  for (long y = 0; y < height; ++y, out += rowBytes) {
     const long sy = static_cast<long>((static_cast<double>(y) + 0.5) * src.height / height);
     const std::uint8_t* row = src.pixels.data() + static_cast<std::size_t>(sy) * src.width * c;
-    for (long x = 0; x < width; ++x, out += c) std::memcpy(out, row + columns[x], c);
+    switch (c) {
+      case 1: SampleRow<1>(row, columns, out); break;
+      case 3: SampleRow<3>(row, columns, out); break;
+      case 4: SampleRow<4>(row, columns, out); break;
+      default:
+        for (long x = 0; x < width; ++x) std::memcpy(out + x * c, row + columns[x], c);
+    }
   }
   return dst;
 }

@@ -1,6 +1,8 @@
 #include "platform/Locale.h"
 
 #include <clocale>
+#include <mutex>
+#include <string>
 
 namespace kmztile::platform {
 
@@ -29,7 +31,19 @@ std::locale UserDefaultLocale() {
 }
 
 void InstallUserDefaultLocale() {
-  std::locale::global(UserDefaultLocale());
+  // Building std::locale("") loads the locale's files anew each time, and
+  // tiles install it once per model document: the first one built is kept,
+  // and installed again only when something else has changed the global one.
+  // The C runtime's locale is compared too, in case it was set on its own.
+  static const std::locale user = UserDefaultLocale();
+  static std::mutex guard;
+  static std::string installedC;
+  const std::lock_guard<std::mutex> lock(guard);
+  const char* current = std::setlocale(LC_ALL, nullptr);
+  if (std::locale() == user && current && installedC == current) return;
+  std::locale::global(user);
+  const char* now = std::setlocale(LC_ALL, nullptr);
+  installedC = now ? now : "";
 }
 
 }  // namespace kmztile::platform

@@ -30,6 +30,12 @@ struct ModelEntry {
   std::string where;
   /** A COLLADA entry already deflated, packed instead of data (which may then be empty); null: data is packed. */
   std::shared_ptr<const platform::DeflatedText> deflated;
+  /**
+   * When set, data is empty until needed and this reads it: a texture whose
+   * decode is already cached is not read again. false: the file cannot be
+   * read (the reader has reported it) and the entry is left out.
+   */
+  std::function<bool(std::string& data)> read;
 };
 
 /** The models of one tile, handed out one at a time in tile order. */

@@ -20,7 +20,7 @@ int TextureFormatOf(const std::string& path) {
 }
 
 TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base,
-                             TextureCache* cache, TextureKey source) {
+                             TextureCache* cache, TextureKey source, const std::function<bool()>& readData) {
   const int format = TextureFormatOf(path);
   const float factor = std::pow(static_cast<float>(base), static_cast<float>(levelFolder));
   // A JPEG may be decoded straight at a reduced DCT scale. The scale is the
@@ -30,6 +30,7 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
   source.reduction = finest > 1.0f ? static_cast<double>(finest) : 1.0;
   std::shared_ptr<const Image> decoded = cache ? cache->Find(source) : nullptr;
   if (!decoded) {
+    if (readData && !readData()) return TextureOutcome::Unreadable;
     decoded = std::make_shared<const Image>(data.data(), data.size(), format, source.reduction);
     if (cache) cache->Insert(source, decoded);
   }
@@ -41,7 +42,7 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
   const Image image = decoded->Resampled(width < 1 ? 1 : width, height < 1 ? 1 : height);
   const int target = format == platform::kImageUnknown ? platform::kImageJpeg : format;
   std::string encoded;
-  if (!image.Encode(encoded, target)) return TextureOutcome::Kept;
+  if (!image.Encode(encoded, target)) return readData && !readData() ? TextureOutcome::Unreadable : TextureOutcome::Kept;
   data.swap(encoded);
   return TextureOutcome::Reduced;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Reducing one texture of a model package to the detail of a tile level.
+#include <functional>
 #include <string>
 
 #include "tiles/detail/TextureCache.h"
@@ -16,6 +17,8 @@ enum class TextureOutcome {
   Dropped,
   /** The entry is left out of the tile because it is no decodable image; the caller reports it. */
   Undecodable,
+  /** The entry's bytes could not be read; its reader has reported it and the entry is left out. */
+  Unreadable,
 };
 
 /**
@@ -37,8 +40,13 @@ int TextureFormatOf(const std::string& path);
  * @p source (package path, size and modification time, entry name; the
  * reduction is filled in here) and kept there after a miss. The result is
  * the same with or without the cache.
+ *
+ * @p readData, when given, fills @p data on demand (it is called only when
+ * the bytes are needed: a cache miss, or an image that cannot be encoded);
+ * its false gives Unreadable.
  */
 TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base,
-                             TextureCache* cache = nullptr, TextureKey source = {});
+                             TextureCache* cache = nullptr, TextureKey source = {},
+                             const std::function<bool()>& readData = {});
 
 }  // namespace kmztile::tiles::detail
