@@ -8,9 +8,8 @@
 
 namespace kmztile::core {
 
-SourceModels::SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices,
-                           DeflatedColladas* colladas)
-    : catalog_(catalog), indices_(std::move(indices)), colladas_(colladas) {}
+SourceModels::SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices, AreaModels* area)
+    : catalog_(catalog), indices_(std::move(indices)), area_(area) {}
 
 bool SourceModels::Document(std::size_t i, std::string& text) {
   text = Model(i).document;
@@ -38,8 +37,8 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   collada.name = placement::detail::PackageModelPath(model.name);
   collada.collada = true;
   collada.where = platform::NativePath(model.colladaPath);
-  const auto known = colladas_ ? colladas_->find(indices_[i]) : DeflatedColladas::iterator{};
-  if (colladas_ && known != colladas_->end()) {
+  const auto known = area_ ? area_->colladas.find(indices_[i]) : decltype(area_->colladas)::iterator{};
+  if (area_ && known != area_->colladas.end()) {
     collada.deflated = known->second;
   } else {
     if (!platform::ReadPlainFile(model.colladaPath, collada.data)) {
@@ -49,12 +48,24 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
     // Only what AddFile would deflate is kept deflated (a file that begins
     // like an image is stored as it stands).
     auto deflated = std::make_shared<platform::DeflatedText>();
-    if (colladas_ && !platform::IsCompressedImage(collada.data) && platform::DeflateText(collada.data, *deflated)) {
+    if (area_ && !platform::IsCompressedImage(collada.data) && platform::DeflateText(collada.data, *deflated)) {
       collada.deflated = deflated;
-      (*colladas_)[indices_[i]] = std::move(deflated);
+      area_->colladas[indices_[i]] = std::move(deflated);
     }
   }
   entries.push_back(std::move(collada));
+  return true;
+}
+
+bool SourceModels::PlacemarkText(std::size_t i, std::string& text) {
+  if (!area_) return TileModels::PlacemarkText(i, text);
+  const auto known = area_->placemarks.find(indices_[i]);
+  if (known != area_->placemarks.end()) {
+    text = known->second;
+    return true;
+  }
+  if (!TileModels::PlacemarkText(i, text)) return false;
+  area_->placemarks.emplace(indices_[i], text);
   return true;
 }
 

@@ -100,11 +100,11 @@ build::TileKey KeyOf(const PlannedTile& t) { return {t.level, t.row, t.column}; 
 // @p glbs, the tile's glb is made from the same packing and written too; its
 // KMZ, when already on disk (a glb missing beside it), is kept as it is.
 nlohmann::json BuildOne(const kmztile::core::SourceCatalog& catalog, const PlannedTile& t, const fs::path& out,
-                        kmztile::tiles::detail::TextureCache& cache, kmztile::core::DeflatedColladas& colladas,
+                        kmztile::tiles::detail::TextureCache& cache, kmztile::core::AreaModels& area,
                         kmztile::core::TileGlbs* glbs, SharedCounters& counters) {
   const build::TileKey key = KeyOf(t);
   nlohmann::json line = {{"level", t.level}, {"row", t.row}, {"column", t.column}};
-  kmztile::core::SourceModels models(catalog, t.models, &colladas);
+  kmztile::core::SourceModels models(catalog, t.models, &area);
   std::string document, kmz;
   kmztile::platform::ClearLastError();
   if (!kmztile::core::BuildTile(models, kmztile::core::TileName(t.level, t.row, t.column),
@@ -157,7 +157,7 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
   auto& cache = kmztile::tiles::detail::TextureCache::Shared();
   kmztile::core::TileGlbs glbs;
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
-  kmztile::core::DeflatedColladas colladas;
+  kmztile::core::AreaModels area;
   const std::string manifest = ManifestPath(s.out, s.shard, job).string();
   const long killAfter = KillAfterTiles(forked);
   std::string stopped;
@@ -166,7 +166,7 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
     if (g < 0 || static_cast<size_t>(g) >= groups.size()) break;
     for (size_t i = groups[static_cast<size_t>(g)].first; i < groups[static_cast<size_t>(g)].second; ++i) {
       const auto started = std::chrono::steady_clock::now();
-      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache, colladas, s.threeDTiles ? &glbs : nullptr, counters);
+      nlohmann::json line = BuildOne(catalog, todo[i], s.out, cache, area, s.threeDTiles ? &glbs : nullptr, counters);
       const bool failed = line.contains("error");
       if (failed) counters.failed++;
       // When it was built: of two records of a tile (in two workers' manifests) the newer counts.
@@ -194,10 +194,10 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
     }
     // An area's textures are not used by the next area's tiles: dropping them
     // keeps memory bounded by one area, and their memory serves the next area.
-    // So are its models, deflated for the archives and converted for the glbs
-    // of its four levels.
+    // So are its models, deflated and written as placemarks for the archives
+    // and converted for the glbs of its four levels.
     cache.Clear();
-    colladas.clear();
+    area.Clear();
     glbs.Forget();
   }
   const long long cpu = ProcessCpuNanos() - cpuStart;

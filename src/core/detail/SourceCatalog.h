@@ -47,31 +47,41 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
                    std::string& error);
 
 /**
- * COLLADA files deflated once and reused by every tile that holds their model
- * (a model is in one tile per level), keyed by catalog position. Whoever
- * builds tiles area by area clears it between areas to bound its memory.
+ * What the tiles of one area share about their models, made at a model's
+ * first tile and reused at its others (a model is in one tile per level),
+ * keyed by catalog position: each COLLADA file deflated, each tile
+ * placemark's text. Whoever builds tiles area by area clears it between
+ * areas to bound its memory.
  */
-using DeflatedColladas = std::unordered_map<std::size_t, std::shared_ptr<const platform::DeflatedText>>;
+struct AreaModels {
+  std::unordered_map<std::size_t, std::shared_ptr<const platform::DeflatedText>> colladas;
+  std::unordered_map<std::size_t, std::string> placemarks;
+  void Clear() {
+    colladas.clear();
+    placemarks.clear();
+  }
+};
 
 /** The models of one tile, straight from a source folder through its catalog. */
 class SourceModels final : public TileModels {
  public:
   /**
-   * @p indices are positions in the catalog, in tile order; @p colladas,
-   * when given, keeps each model's deflated COLLADA file for its other tiles.
+   * @p indices are positions in the catalog, in tile order; @p area, when
+   * given, keeps what the model's other tiles reuse.
    */
-  SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices, DeflatedColladas* colladas = nullptr);
+  SourceModels(const SourceCatalog& catalog, std::vector<std::size_t> indices, AreaModels* area = nullptr);
 
   std::size_t Count() const override { return indices_.size(); }
   const std::string& Package(std::size_t i) const override { return Model(i).package; }
   bool Document(std::size_t i, std::string& text) override;
   bool Entries(std::size_t i, std::vector<ModelEntry>& entries) override;
+  bool PlacemarkText(std::size_t i, std::string& text) override;
 
  private:
   const SourceModel& Model(std::size_t i) const { return catalog_.models[indices_[i]]; }
   const SourceCatalog& catalog_;
   std::vector<std::size_t> indices_;
-  DeflatedColladas* colladas_;
+  AreaModels* area_;
 };
 
 }  // namespace kmztile::core

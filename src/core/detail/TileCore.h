@@ -49,6 +49,14 @@ class TileModels {
   virtual bool Document(std::size_t i, std::string& text) = 0;
   /** The model's files but its KML documents, in package order. @return false when one cannot be read. */
   virtual bool Entries(std::size_t i, std::vector<ModelEntry>& entries) = 0;
+  /**
+   * The model's placemark as every tile document holds it (lines and
+   * indentation; see core/detail/TilePlacemark.h), made from Document(i).
+   * A source that builds several tiles from the same models may keep it.
+   * @return false, the reason recorded, when the document cannot be read
+   * or lacks its placemark.
+   */
+  virtual bool PlacemarkText(std::size_t i, std::string& text);
 };
 
 /** How textures are reduced at a level. */
@@ -69,6 +77,14 @@ struct LevelDetail {
  * lacks its placemark, or two models share an id.
  */
 bool CombineTileDocument(TileModels& models, const std::string& tileName, std::string& document);
+
+/**
+ * CombineTileDocument done on the whole parsed document, every model's
+ * document parsed again: the reference the faster way is held to, and what
+ * it falls back to for documents it does not take (it then also gives the
+ * reason of a failure).
+ */
+bool CombineTileDocumentWhole(TileModels& models, const std::string& tileName, std::string& document);
 
 /**
  * Told of every entry of model @p model as the tile archive takes it, in

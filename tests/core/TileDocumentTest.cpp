@@ -1,0 +1,114 @@
+// The tile document is put together as text from placemarks kept between
+// tiles; building the whole document as elements is the reference. Over
+// generated tiles (models named "Model", templates with several "Model"
+// features, ids that collide, descriptions with markup and line breaks,
+// unknown elements, documents that do not parse) both ways must give the
+// same bytes, or fail with the same reason.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/detail/TileCore.h"
+#include "platform/LastError.h"
+
+namespace {
+
+using kmztile::core::TileModels;
+
+// Models held in memory; with @p keep, placemark texts are kept between
+// tiles the way the build keeps them within an area.
+class MemoryModels final : public TileModels {
+ public:
+  MemoryModels(std::vector<std::pair<std::string, std::string>> models, std::map<std::string, std::string>* keep)
+      : models_(std::move(models)), keep_(keep) {}
+  std::size_t Count() const override { return models_.size(); }
+  const std::string& Package(std::size_t i) const override { return models_[i].first; }
+  bool Document(std::size_t i, std::string& text) override {
+    text = models_[i].second;
+    return true;
+  }
+  bool Entries(std::size_t, std::vector<kmztile::core::ModelEntry>&) override { return true; }
+  bool PlacemarkText(std::size_t i, std::string& text) override {
+    if (!keep_) return TileModels::PlacemarkText(i, text);
+    const auto known = keep_->find(models_[i].first);
+    if (known != keep_->end()) return text = known->second, true;
+    if (!TileModels::PlacemarkText(i, text)) return false;
+    (*keep_)[models_[i].first] = text;
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> models_;
+  std::map<std::string, std::string>* keep_;
+};
+
+// One model's document, varied by @p rng: what comes before and after the
+// model's placemark, its description, how many features are named "Model".
+std::string ModelDocument(std::mt19937& rng, const std::string& name) {
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* descriptions[] = {"Sample building", "two\nlines", "<![CDATA[<b>bold</b> & more]]>", "a &amp; b &lt;c&gt;",
+                                "  spaced  ", "\xE4\xB8\xAD\xE6\x96\x87", ""};
+  std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Folder>\n";
+  doc += "<name>" + name + "</name>\n";
+  switch (pick(4)) {
+    case 0: doc += "<Folder id=\"about\"><name>About</name><description>x\ny</description></Folder>\n"; break;
+    case 1: doc += "<Placemark id=\"first\"><name>Model</name></Placemark>\n"; break;
+    case 2: doc += "<Document><name>Inner</name><Placemark><name>Model</name></Placemark></Document>\n"; break;
+    default: doc += "<Folder><name>About</name><unknownThing a=\"1\">kept</unknownThing></Folder>\n";
+  }
+  const bool missingLink = pick(40) == 0;
+  doc += std::string("<Placemark id=\"") + (pick(8) == 0 ? "about" : "model") + "\"><name>Model</name><description>" +
+         descriptions[pick(7)] + "</description><Model><altitudeMode>relativeToGround</altitudeMode><Location>" +
+         "<longitude>116.3" + std::to_string(pick(1000)) + "</longitude><latitude>39.9</latitude>" +
+         "<altitude>" + std::to_string(pick(30)) + ".25</altitude></Location>" +
+         (pick(2) ? "<Orientation><heading>12.5</heading></Orientation>" : "") +
+         (pick(2) ? "<Scale><x>2</x><y>2</y><z>2</z></Scale>" : "") +
+         (missingLink ? "" : "<Link><href>models/" + name + ".dae</href></Link>") + "</Model></Placemark>\n";
+  if (pick(3) == 0) doc += "<Placemark><name>Model</name><description>another</description></Placemark>\n";
+  if (pick(4) == 0) doc += "<Placemark id=\"last\"><name>Last</name></Placemark>\n";
+  doc += "</Folder>\n</kml>\n";
+  if (pick(60) == 0) doc = "<kml><Document/></kml>";
+  return doc;
+}
+
+TEST(TileDocument, TextAndWholeDocumentAgreeOnGeneratedTiles) {
+  std::mt19937 rng(20261208);
+  std::map<std::string, std::string> kept;  // one "area": placemarks reused across tiles
+  int combined = 0, refused = 0;
+  for (int tile = 0; tile < 400; ++tile) {
+    if (tile % 20 == 0) kept.clear();
+    std::vector<std::pair<std::string, std::string>> models;
+    const int count = 1 + static_cast<int>(rng() % 6);
+    for (int m = 0; m < count; ++m) {
+      // Names repeat (a shared id), and "Model", "about" or "last" collide with the template's.
+      const char* special[] = {"Model", "about", "last", "first"};
+      const std::string name = rng() % 12 == 0 ? special[rng() % 4] : "b" + std::to_string(rng() % 300);
+      // A model has one document within an area, as in a build.
+      std::mt19937 own(static_cast<unsigned>(std::hash<std::string>{}(name)) + static_cast<unsigned>(tile / 20));
+      models.emplace_back(name + ".kmz", ModelDocument(own, name));
+    }
+    MemoryModels whole(models, nullptr), text(models, &kept);
+    std::string expected, actual;
+    kmztile::platform::ClearLastError();
+    const bool wholeOk = kmztile::core::CombineTileDocumentWhole(whole, "15-1-2", expected);
+    const std::string wholeError = kmztile::platform::LastError();
+    kmztile::platform::ClearLastError();
+    const bool textOk = kmztile::core::CombineTileDocument(text, "15-1-2", actual);
+    ASSERT_EQ(wholeOk, textOk) << "tile " << tile << ": " << wholeError;
+    if (wholeOk) {
+      ASSERT_EQ(expected, actual) << "tile " << tile;
+      ++combined;
+    } else {
+      EXPECT_EQ(wholeError, kmztile::platform::LastError()) << "tile " << tile;
+      ++refused;
+    }
+  }
+  // Both outcomes are exercised.
+  EXPECT_GT(combined, 100);
+  EXPECT_GT(refused, 20);
+}
+
+}  // namespace
