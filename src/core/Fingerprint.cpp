@@ -49,7 +49,9 @@ std::string ModelFingerprint(const SourceCatalog& catalog, const SourceModel& mo
                              FileStamps& seen) {
   char position[64];
   std::snprintf(position, sizeof position, "%.6f %.6f", model.longitude, model.latitude);
-  std::string all = std::string(position) + "|" + ContentHash(model.document) + "|" +
+  std::string document;
+  if (!catalog.Document(model, document)) document = "damaged";
+  std::string all = std::string(position) + "|" + ContentHash(document) + "|" +
                     FileHash(model.colladaPath, known, seen) + "|" +
                     FileHash(catalog.folder + "\\" + model.name + ".txt", known, seen);
   for (const std::string& texture : model.textures)

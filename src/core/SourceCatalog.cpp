@@ -63,7 +63,10 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
       placement::ReportLeftOut(folder + "\\" + file, model.name, placement::kPackageNotWritten);
       continue;
     }
-    model.document = std::move(rewritten);
+    if (!catalog.documents.Pack(rewritten, model.packedDocument)) {
+      error = "out of memory holding the document of model " + model.name;
+      return false;
+    }
     model.package = model.name + ".kmz";
     model.longitude = placement::CoordinateAsListed(lon);
     model.latitude = placement::CoordinateAsListed(lat);

@@ -12,8 +12,9 @@ SourceModels::SourceModels(const SourceCatalog& catalog, std::vector<std::size_t
     : catalog_(catalog), indices_(std::move(indices)), area_(area) {}
 
 bool SourceModels::Document(std::size_t i, std::string& text) {
-  text = Model(i).document;
-  return true;
+  if (catalog_.Document(Model(i), text)) return true;
+  platform::SetLastError("model " + Model(i).package + ": its document held in memory is damaged");
+  return false;
 }
 
 bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {

@@ -13,6 +13,7 @@
 
 #include "core/detail/TileCore.h"
 #include "platform/LastError.h"
+#include "platform/SimilarTexts.h"
 
 namespace {
 
@@ -109,6 +110,39 @@ TEST(TileDocument, TextAndWholeDocumentAgreeOnGeneratedTiles) {
   // Both outcomes are exercised.
   EXPECT_GT(combined, 100);
   EXPECT_GT(refused, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// The catalog holds every model's document compressed against the first:
+// each comes back exactly, whatever its size (the reference keeps only its
+// last 32 KB), and a damaged copy is refused rather than misread.
+TEST(SimilarTexts, EveryTextComesBackExactlyAndDamageIsRefused) {
+  std::mt19937 rng(7);
+  kmztile::platform::SimilarTexts texts;
+  std::string reference(40000, 'x');
+  for (auto& c : reference) c = static_cast<char>('a' + rng() % 26);
+  std::vector<std::string> originals = {reference, "", std::string(1, '\0'), reference.substr(reference.size() - 1500) + "tail",
+                                        std::string(200000, 'q')};
+  for (int i = 0; i < 50; ++i) {
+    std::string t = reference.substr(rng() % 39000, rng() % 5000);
+    if (!t.empty()) t[rng() % t.size()] ^= 1;
+    originals.push_back(t);
+  }
+  std::vector<std::string> packed(originals.size());
+  for (std::size_t i = 0; i < originals.size(); ++i) ASSERT_TRUE(texts.Pack(originals[i], packed[i])) << i;
+  EXPECT_LT(packed[3].size(), 200u);  // nearly the reference: a few bytes
+  for (std::size_t i = 0; i < originals.size(); ++i) {
+    std::string back;
+    ASSERT_TRUE(texts.Unpack(packed[i], back)) << i;
+    ASSERT_EQ(originals[i], back) << i;
+  }
+  std::string back;
+  for (const std::string& bad : {std::string(), std::string("12"), std::string("x:abc"), std::string("99999999999999999999:"),
+                                 packed[3].substr(0, packed[3].size() / 2), "5" + packed[3]})
+    EXPECT_FALSE(texts.Unpack(bad, back)) << bad.size();
 }
 
 }  // namespace

@@ -116,6 +116,11 @@ void AppendToFile(const std::string& path, const std::string& line) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
+  bool given = false;
+  WriteFileAtomically(path, [&]() -> const std::string* { return given ? nullptr : (given = true, &data); }, durable);
+}
+
+void WriteFileAtomically(const std::string& path, const std::function<const std::string*()>& next, bool durable) {
   const fs::path target(path);
   if (target.has_parent_path()) {
     if (Injected(FileOp::Directory)) Fail(path, "cannot create its folder", errno);
@@ -128,10 +133,17 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
   Fd file;
   file.fd = OpenForWriting(temporary, O_TRUNC);
   if (file.fd < 0) Fail(path, "cannot create " + temporary, errno);
-  if (!WriteAll(file.fd, data)) {
-    const int err = errno;
+  try {
+    for (const std::string* data = next(); data; data = next())
+      if (!WriteAll(file.fd, *data)) {
+        const int err = errno;
+        ::unlink(temporary.c_str());
+        Fail(path, "write failed", err);
+      }
+  } catch (...) {
+    // The pieces' maker failed: no half-made file stays behind either.
     ::unlink(temporary.c_str());
-    Fail(path, "write failed", err);
+    throw;
   }
   const bool synced = !durable || ::fsync(file.fd) == 0;
   int err = errno;

@@ -3,6 +3,7 @@
 // platform's fault-injection seam like the library's. Writes never leave a
 // half-written file under the final name; every failure throws a
 // std::runtime_error whose message names the file and the cause.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,14 @@ namespace kmztool::build {
  * @throws std::runtime_error naming the path and the reason
  */
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable = false);
+
+/**
+ * WriteFileAtomically for a file made in pieces: @p next gives the next
+ * piece, or null after the last, so a large file is never whole in memory.
+ * @throws std::runtime_error naming the path and the reason
+ */
+void WriteFileAtomically(const std::string& path, const std::function<const std::string*()>& next,
+                         bool durable = false);
 
 /** Appends @p line to @p path (created when missing) in one write. @throws std::runtime_error */
 void AppendToFile(const std::string& path, const std::string& line);

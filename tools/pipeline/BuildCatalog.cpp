@@ -85,11 +85,22 @@ bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
 }
 
 void WriteCatalog(const fs::path& out, const BuildCatalog& catalog) {
-  std::string text = nlohmann::json{{"version", kCatalogVersion}, {"settings", catalog.settings}}.dump() + "\n";
-  for (const auto& m : catalog.models) text += "[\"m\"," + ModelLine(m).substr(1) + "\n";
-  for (const auto& [path, f] : catalog.files)
-    text += nlohmann::json{"f", path, f.size, f.mtimeNs, f.hash}.dump() + "\n";
-  build::WriteFileAtomically(CatalogPath(out).string(), text);
+  // Written a megabyte at a time: the whole text of a city's catalog would
+  // be tens of megabytes at the build's busiest moment.
+  constexpr std::size_t kPiece = 1 << 20;
+  std::string piece = nlohmann::json{{"version", kCatalogVersion}, {"settings", catalog.settings}}.dump() + "\n";
+  auto model = catalog.models.begin();
+  auto file = catalog.files.begin();
+  bool header = true;
+  build::WriteFileAtomically(CatalogPath(out).string(), [&]() -> const std::string* {
+    if (!header) piece.clear();
+    header = false;
+    for (; model != catalog.models.end() && piece.size() < kPiece; ++model)
+      piece += "[\"m\"," + ModelLine(*model).substr(1) + "\n";
+    for (; model == catalog.models.end() && file != catalog.files.end() && piece.size() < kPiece; ++file)
+      piece += nlohmann::json{"f", file->first, file->second.size, file->second.mtimeNs, file->second.hash}.dump() + "\n";
+    return piece.empty() ? nullptr : &piece;
+  });
 }
 
 CatalogChange Compare(const BuildCatalog& before, const BuildCatalog& now, long minLevel, long maxLevel) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/detail/TileCore.h"
+#include "platform/SimilarTexts.h"
 
 class CBaseParser;
 
@@ -22,7 +23,7 @@ struct SourceModel {
   std::string package;      ///< "N.kmz", the name the coordinates list gives it
   double longitude = 0;     ///< as the coordinates list holds it (six decimals)
   double latitude = 0;
-  std::string document;     ///< the template rewritten for this model
+  std::string packedDocument;  ///< the template rewritten for this model, held by the catalog's documents
   std::string colladaPath;  ///< the COLLADA file packaging takes
   std::vector<std::string> textures;  ///< file names in N/, in package order
 };
@@ -35,6 +36,14 @@ struct SourceCatalog {
   std::string templateHash;
   /** COLLADA files found; those that are not in models were left out (no usable location or files). */
   std::size_t listed = 0;
+  /**
+   * The models' documents, each the template rewritten for one model and so
+   * nearly the same: held compressed against the first (about 50 bytes a
+   * model instead of a kilobyte).
+   */
+  platform::SimilarTexts documents;
+  /** The document of @p model. @return false when its compressed copy is damaged. */
+  bool Document(const SourceModel& model, std::string& text) const { return documents.Unpack(model.packedDocument, text); }
 };
 
 /**
