@@ -45,6 +45,17 @@ detail::Raster Nearest(const detail::Raster& src, long width, long height) {
   return dst;
 }
 
+// Encodes pixels as @p format with the library's settings (0 means JPEG).
+bool EncodeRaster(const detail::Raster& raster, std::string& out, int format) {
+  switch (format) {
+    case kImageUnknown:
+    case kImageJpeg: return detail::EncodeJpeg(raster, Image::kJpegQuality, out);
+    case kImagePng: return detail::EncodePng(raster, Image::kPngCompressionLevel, out);
+    case kImageTiff: return detail::EncodeTiff(raster, out);
+    default: return false;
+  }
+}
+
 }  // namespace
 
 Image::Image(int format) : format_(format) {}
@@ -85,6 +96,12 @@ Image Image::Resampled(long width, long height) const {
   return copy;
 }
 
+bool Image::EncodeResampled(long width, long height, std::string& out, int format) const {
+  if (!IsValid() || width < 1 || height < 1) return false;
+  if (width != raster_.width || height != raster_.height) return Resampled(width, height).Encode(out, format);
+  return EncodeRaster(raster_, out, format);
+}
+
 bool Image::Encode(std::string& out, int format) const {
   if (!IsValid()) return false;
   // A reduced decode that was never resampled is brought back to its size first.
@@ -94,13 +111,7 @@ bool Image::Encode(std::string& out, int format) const {
     scaled = Nearest(raster_, width_, height_);
     source = &scaled;
   }
-  switch (format) {
-    case kImageUnknown:
-    case kImageJpeg: return detail::EncodeJpeg(*source, kJpegQuality, out);
-    case kImagePng: return detail::EncodePng(*source, kPngCompressionLevel, out);
-    case kImageTiff: return detail::EncodeTiff(*source, out);
-    default: return false;
-  }
+  return EncodeRaster(*source, out, format);
 }
 
 }  // namespace kmztile::platform

@@ -80,6 +80,12 @@ class Image {
    */
   bool Encode(std::string& out, int format) const;
 
+  /**
+   * Encode of Resampled(width, height), without the copy when the pixels
+   * already have that size (a JPEG decoded at the scale asked for).
+   */
+  bool EncodeResampled(long width, long height, std::string& out, int format) const;
+
   /** JPEG quality used by Encode (1 to 100). */
   static constexpr int kJpegQuality = 90;
   /** zlib level used by Encode for PNG, chosen by measurement (bench/results/tiles.md). */

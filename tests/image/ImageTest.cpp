@@ -127,7 +127,7 @@ TEST(Image, NearestPixelResampling) {
   ASSERT_EQ(detail::DecodeStatus::kOk,
             detail::DecodePng(reinterpret_cast<const unsigned char*>(out.data()), out.size(), back));
   // Each target pixel takes the source pixel under its centre (x 1 and 3 of row 1).
-  EXPECT_EQ((std::vector<std::uint8_t>{11, 13}), back.pixels);
+  EXPECT_EQ((kmztile::platform::detail::Pixels{11, 13}), back.pixels);
 
   ASSERT_TRUE(image.Resample(6, 3));  // enlarging works too
   EXPECT_EQ(3, image.GetHeight());

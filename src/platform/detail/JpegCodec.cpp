@@ -104,7 +104,7 @@ DecodeStatus DecodeJpeg(const unsigned char* data, std::size_t size, double redu
   raster.width = w;
   raster.height = h;
   raster.channels = gray ? 1 : 3;
-  std::vector<std::uint8_t> decoded(static_cast<std::size_t>(w) * h * decodedChannels);
+  Pixels decoded(static_cast<std::size_t>(w) * h * decodedChannels);
   // A warning (truncated or damaged data) fails too: libjpeg would go on and
   // fill what is missing with grey, and such a picture is not shown.
   if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), decoded.data(), w, 0, h, pixelFormat,

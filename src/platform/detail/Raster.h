@@ -2,16 +2,45 @@
 // The pixel buffer shared by the codecs: 8-bit samples, rows top to bottom,
 // no padding between rows.
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace kmztile::platform::detail {
+
+/**
+ * An allocator that leaves new elements uninitialised: a decoder writes
+ * every sample of the buffer it sizes, so zeroing it first (what resize
+ * does with the standard allocator) is work thrown away.
+ */
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() noexcept = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+/** Samples of a raster. */
+using Pixels = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 /** A raster of 8-bit samples with 1 (gray), 3 (RGB) or 4 (RGBA) channels. */
 struct Raster {
   long width = 0;
   long height = 0;
   int channels = 0;
-  std::vector<std::uint8_t> pixels;
+  Pixels pixels;
 };
 
 /**

@@ -39,10 +39,9 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
   const long height = static_cast<long>(static_cast<float>(decoded->GetHeight()) / factor);
   if (width < 8 && height < 8) return TextureOutcome::Dropped;
   // The cached decode stays untouched: only the reduced pixels are made.
-  const Image image = decoded->Resampled(width < 1 ? 1 : width, height < 1 ? 1 : height);
   const int target = format == platform::kImageUnknown ? platform::kImageJpeg : format;
   std::string encoded;
-  if (!image.Encode(encoded, target)) return readData && !readData() ? TextureOutcome::Unreadable : TextureOutcome::Kept;
+  if (!decoded->EncodeResampled(width < 1 ? 1 : width, height < 1 ? 1 : height, encoded, target)) return readData && !readData() ? TextureOutcome::Unreadable : TextureOutcome::Kept;
   data.swap(encoded);
   return TextureOutcome::Reduced;
 }
