@@ -4,9 +4,10 @@
 // A model's placemark reads the same in every tile that holds it, so the
 // document is put together as text: the first document is parsed, stripped
 // and serialised with one stand-in placemark, whose line is then replaced by
-// the models' placemark lines (kept between tiles by the source). What the
-// text way does not take falls back to building the whole document as
-// elements, which is also the reference it is tested against.
+// the models' placemark lines. A source that builds many tiles keeps both
+// the placemarks and these starts between tiles. What the text way does not
+// take falls back to building the whole document as elements, which is also
+// the reference it is tested against.
 #include <algorithm>
 #include <set>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
 #include "core/detail/TilePlacemark.h"
+#include "core/detail/TileStarts.h"
 #include "kml/dom.h"
 #include "kml/engine.h"
 #include "platform/LastError.h"
@@ -63,6 +65,43 @@ kmldom::PlacemarkPtr Slot() {
   return slot;
 }
 
+// The direct features of @p folder named "Model".
+std::size_t CountModelFeatures(const kmldom::FolderPtr& folder) {
+  std::size_t count = 0;
+  for (size_t i = 0; i < folder->get_feature_array_size(); ++i) {
+    const kmldom::FeaturePtr& feature = folder->get_feature_array_at(i);
+    if (feature->has_name() && feature->get_name() == "Model") ++count;
+  }
+  return count;
+}
+
+// The start of a tile document whose first model is models' first and
+// whose @p count models replace the first document's features named
+// "Model": kept by the source when it keeps starts. Null when it cannot be
+// made (the whole way then finds why); @p replaced is how many of those
+// features the models take out.
+const TileStart* StartOf(TileModels& models, std::size_t count, TileStart& made, std::size_t& replaced) {
+  const std::string& first = models.Package(0);
+  TileStarts* starts = models.Starts();
+  const long known = starts ? starts->ModelFeatures(first) : -1;
+  if (known >= 0) {
+    replaced = std::min(count, static_cast<std::size_t>(known));
+    if (const TileStart* kept = starts->Find(first, replaced)) return kept;
+  }
+  kmldom::KmlPtr root;
+  kmldom::FolderPtr folder;
+  if (!ParseFirstDocument(models, root, folder)) return nullptr;
+  const std::size_t features = CountModelFeatures(folder);
+  replaced = std::min(count, features);
+  for (std::size_t r = 0; r < replaced; ++r) RemoveFirstModelPlacemark(folder);
+  folder->add_feature(Slot());
+  made.file.reset(kmlengine::KmlFile::CreateFromImport(root));
+  if (!made.file || !made.file->SerializeToString(&made.text)) return nullptr;
+  if (!starts) return &made;
+  starts->KeepModelFeatures(first, static_cast<long>(features));
+  return &starts->Keep(first, replaced, std::move(made));
+}
+
 // The document put together as text; false when this way does not apply
 // (a failure among them: the whole way then finds and records it).
 bool CombineAsText(TileModels& models, std::string& document) {
@@ -70,14 +109,15 @@ bool CombineAsText(TileModels& models, std::string& document) {
     std::string text;
     return PlacemarkTileText(Slot(), text) ? text : std::string();
   }();
-  if (slotText.empty()) return false;
-  kmldom::KmlPtr tileRoot;
-  kmldom::FolderPtr tileFolder;
-  if (!ParseFirstDocument(models, tileRoot, tileFolder)) return false;
+  if (slotText.empty() || models.Package(0).empty()) return false;
+  TileStart made;
+  std::size_t replaced = 0;
+  const TileStart* start = StartOf(models, models.Count(), made, replaced);
+  if (!start) return false;
 
   // Each model takes the place of the folder's first feature named "Model":
-  // one of the first document's, or else a placemark added before it (a
-  // model whose base name is "Model").
+  // one of the first document's while any is left, or else a placemark
+  // added before it (a model whose base name is "Model").
   struct Added {
     std::string id, text;
   };
@@ -85,7 +125,7 @@ bool CombineAsText(TileModels& models, std::string& document) {
   for (size_t i = 0; i < models.Count(); ++i) {
     Added next{BaseNameOf(models.Package(i)), {}};
     if (!models.PlacemarkText(i, next.text)) return false;
-    if (!RemoveFirstModelPlacemark(tileFolder)) {
+    if (i >= replaced) {
       const auto named = std::find_if(added.begin(), added.end(), [](const Added& a) { return a.id == "Model"; });
       if (named != added.end()) added.erase(named);
     }
@@ -93,17 +133,11 @@ bool CombineAsText(TileModels& models, std::string& document) {
   }
 
   // Ids are unique in the document: among the placemarks, and against the
-  // rest of the document, which the import checks on its own.
+  // rest of the document, which the import checked on its own.
   std::set<std::string> ids;
   for (const Added& a : added)
-    if (a.id == kSlotId || !ids.insert(a.id).second) return false;
-  tileFolder->add_feature(Slot());
-  const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(tileRoot);
-  if (!file) return false;
-  for (const Added& a : added)
-    if (file->GetObjectById(a.id)) return false;
-  std::string serialized;
-  if (!file->SerializeToString(&serialized)) return false;
+    if (a.id == kSlotId || !ids.insert(a.id).second || start->file->GetObjectById(a.id)) return false;
+  const std::string& serialized = start->text;
   const size_t at = serialized.find(slotText);
   if (at == std::string::npos || serialized.find(slotText, at + 1) != std::string::npos) return false;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/detail/TileCore.h"
+#include "core/detail/TileStarts.h"
 #include "platform/LastError.h"
 #include "platform/SimilarTexts.h"
 
@@ -19,12 +20,15 @@ namespace {
 
 using kmztile::core::TileModels;
 
-// Models held in memory; with @p keep, placemark texts are kept between
-// tiles the way the build keeps them within an area.
+// Models held in memory; with @p keep and @p starts, placemark texts and
+// document starts are kept between tiles the way the build keeps them
+// within an area.
 class MemoryModels final : public TileModels {
  public:
-  MemoryModels(std::vector<std::pair<std::string, std::string>> models, std::map<std::string, std::string>* keep)
-      : models_(std::move(models)), keep_(keep) {}
+  MemoryModels(std::vector<std::pair<std::string, std::string>> models, std::map<std::string, std::string>* keep,
+               kmztile::core::TileStarts* starts)
+      : models_(std::move(models)), keep_(keep), starts_(starts) {}
+  kmztile::core::TileStarts* Starts() override { return starts_; }
   std::size_t Count() const override { return models_.size(); }
   const std::string& Package(std::size_t i) const override { return models_[i].first; }
   bool Document(std::size_t i, std::string& text) override {
@@ -44,6 +48,7 @@ class MemoryModels final : public TileModels {
  private:
   std::vector<std::pair<std::string, std::string>> models_;
   std::map<std::string, std::string>* keep_;
+  kmztile::core::TileStarts* starts_;
 };
 
 // One model's document, varied by @p rng: what comes before and after the
@@ -77,21 +82,26 @@ std::string ModelDocument(std::mt19937& rng, const std::string& name) {
 
 TEST(TileDocument, TextAndWholeDocumentAgreeOnGeneratedTiles) {
   std::mt19937 rng(20261208);
-  std::map<std::string, std::string> kept;  // one "area": placemarks reused across tiles
+  std::map<std::string, std::string> kept;  // one "area": placemarks and starts reused across tiles
+  kmztile::core::TileStarts starts;
+  std::vector<std::string> firsts;
   int combined = 0, refused = 0;
   for (int tile = 0; tile < 400; ++tile) {
-    if (tile % 20 == 0) kept.clear();
+    if (tile % 20 == 0) kept.clear(), starts.Clear(), firsts.clear();
     std::vector<std::pair<std::string, std::string>> models;
     const int count = 1 + static_cast<int>(rng() % 6);
     for (int m = 0; m < count; ++m) {
       // Names repeat (a shared id), and "Model", "about" or "last" collide with the template's.
       const char* special[] = {"Model", "about", "last", "first"};
-      const std::string name = rng() % 12 == 0 ? special[rng() % 4] : "b" + std::to_string(rng() % 300);
+      std::string name = rng() % 12 == 0 ? special[rng() % 4] : "b" + std::to_string(rng() % 300);
+      // Tiles of an area often start with the same model (its tiles at every level).
+      if (m == 0 && !firsts.empty() && rng() % 2 == 0) name = firsts[rng() % firsts.size()];
+      if (m == 0) firsts.push_back(name);
       // A model has one document within an area, as in a build.
       std::mt19937 own(static_cast<unsigned>(std::hash<std::string>{}(name)) + static_cast<unsigned>(tile / 20));
       models.emplace_back(name + ".kmz", ModelDocument(own, name));
     }
-    MemoryModels whole(models, nullptr), text(models, &kept);
+    MemoryModels whole(models, nullptr, nullptr), text(models, &kept, &starts);
     std::string expected, actual;
     kmztile::platform::ClearLastError();
     const bool wholeOk = kmztile::core::CombineTileDocumentWhole(whole, "15-1-2", expected);

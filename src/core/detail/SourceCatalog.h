@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/detail/TileCore.h"
+#include "core/detail/TileStarts.h"
 #include "platform/SimilarTexts.h"
 
 class CBaseParser;
@@ -65,9 +66,12 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
 struct AreaModels {
   std::unordered_map<std::size_t, std::shared_ptr<const platform::DeflatedText>> colladas;
   std::unordered_map<std::size_t, std::string> placemarks;
+  /** The starts of tile documents, by first model. */
+  TileStarts starts;
   void Clear() {
     colladas.clear();
     placemarks.clear();
+    starts.Clear();
   }
 };
 
@@ -85,6 +89,7 @@ class SourceModels final : public TileModels {
   bool Document(std::size_t i, std::string& text) override;
   bool Entries(std::size_t i, std::vector<ModelEntry>& entries) override;
   bool PlacemarkText(std::size_t i, std::string& text) override;
+  TileStarts* Starts() override { return area_ ? &area_->starts : nullptr; }
 
  private:
   const SourceModel& Model(std::size_t i) const { return catalog_.models[indices_[i]]; }

@@ -15,6 +15,8 @@
 
 namespace kmztile::core {
 
+class TileStarts;
+
 /** One file of a model as its package holds it, in package order. */
 struct ModelEntry {
   /** Path inside the package ("models/N/wall.jpg", "models/N.dae"). */
@@ -57,6 +59,8 @@ class TileModels {
    * or lacks its placemark.
    */
   virtual bool PlacemarkText(std::size_t i, std::string& text);
+  /** Where starts of tile documents are kept between tiles (see TileStarts.h); null: not kept. */
+  virtual TileStarts* Starts() { return nullptr; }
 };
 
 /** How textures are reduced at a level. */
