@@ -179,7 +179,8 @@ bool CombineTileDocumentWhole(TileModels& models, const std::string& tileName, s
     if (i > 0 && !ParseModelDocument(text, root, source))
       return Fail("model " + package + ": its document is not KML with a Folder");
     const kmldom::PlacemarkPtr placemark = BuildTilePlacemark(source, BaseNameOf(package));
-    if (!placemark) return Fail("model " + package + ": its document lacks the Model placemark with a location and a link");
+    if (!placemark)
+      return Fail("model " + package + ": its document lacks the Model placemark with a location and a link");
     RemoveFirstModelPlacemark(tileFolder);
     tileFolder->add_feature(placemark);
   }

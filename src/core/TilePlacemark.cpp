@@ -1,8 +1,8 @@
 // A model's placemark in the tile document, and its text as the tile
 // document holds it.
+#include "core/detail/TilePlacemark.h"
 #include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
-#include "core/detail/TilePlacemark.h"
 #include "kml/dom.h"
 #include "parser/ModelElements.h"
 #include "platform/LastError.h"
@@ -76,7 +76,8 @@ bool PlacemarkTileText(const kmldom::PlacemarkPtr& placemark, std::string& text)
   const Frame& frame = TileFolderFrame();
   if (!frame.ok) return false;
   const std::string whole = InTileFolder(placemark);
-  if (whole.size() < frame.before.size() + frame.after.size() || whole.compare(0, frame.before.size(), frame.before) != 0 ||
+  if (whole.size() < frame.before.size() + frame.after.size() ||
+      whole.compare(0, frame.before.size(), frame.before) != 0 ||
       whole.compare(whole.size() - frame.after.size(), frame.after.size(), frame.after) != 0)
     return false;
   text = whole.substr(frame.before.size(), whole.size() - frame.before.size() - frame.after.size());
@@ -91,9 +92,11 @@ bool TileModels::PlacemarkText(std::size_t i, std::string& text) {
   if (!Document(i, document)) return false;
   kmldom::KmlPtr root;
   kmldom::FolderPtr folder;
-  if (!ParseModelDocument(document, root, folder)) return Fail("model " + package + ": its document is not KML with a Folder");
+  if (!ParseModelDocument(document, root, folder))
+    return Fail("model " + package + ": its document is not KML with a Folder");
   const kmldom::PlacemarkPtr placemark = BuildTilePlacemark(folder, tiles::detail::BaseNameOf(package));
-  if (!placemark) return Fail("model " + package + ": its document lacks the Model placemark with a location and a link");
+  if (!placemark)
+    return Fail("model " + package + ": its document lacks the Model placemark with a location and a link");
   if (!PlacemarkTileText(placemark, text)) return Fail("model " + package + ": its placemark cannot be written as KML");
   return true;
 }

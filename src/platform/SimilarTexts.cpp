@@ -28,9 +28,8 @@ bool SimilarTexts::Pack(const std::string& text, std::string& packed) {
   z_stream stream{};
   if (deflateInit2(&stream, 1, Z_DEFLATED, kWindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
   std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 16, '\0');
-  bool ok = reference_.empty() ||
-            deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(reference_.data()),
-                                 static_cast<uInt>(reference_.size())) == Z_OK;
+  bool ok = reference_.empty() || deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(reference_.data()),
+                                                       static_cast<uInt>(reference_.size())) == Z_OK;
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
   stream.avail_in = static_cast<uInt>(text.size());
   stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
@@ -58,9 +57,8 @@ bool SimilarTexts::Unpack(const std::string& packed, std::string& text) const {
   if (inflateInit2(&stream, kWindowBits) != Z_OK) return false;
   // One byte to spare: an empty text still has room for its stream's end.
   std::string out(size + 1, '\0');
-  bool ok = reference_.empty() ||
-            inflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(reference_.data()),
-                                 static_cast<uInt>(reference_.size())) == Z_OK;
+  bool ok = reference_.empty() || inflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(reference_.data()),
+                                                       static_cast<uInt>(reference_.size())) == Z_OK;
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data() + colon + 1));
   stream.avail_in = static_cast<uInt>(packed.size() - colon - 1);
   stream.next_out = reinterpret_cast<Bytef*>(&out[0]);

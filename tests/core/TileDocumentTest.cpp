@@ -55,21 +55,34 @@ class MemoryModels final : public TileModels {
 // model's placemark, its description, how many features are named "Model".
 std::string ModelDocument(std::mt19937& rng, const std::string& name) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  const char* descriptions[] = {"Sample building", "two\nlines", "<![CDATA[<b>bold</b> & more]]>", "a &amp; b &lt;c&gt;",
-                                "  spaced  ", "\xE4\xB8\xAD\xE6\x96\x87", ""};
-  std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Folder>\n";
+  const char* descriptions[] = {"Sample building",
+                                "two\nlines",
+                                "<![CDATA[<b>bold</b> & more]]>",
+                                "a &amp; b &lt;c&gt;",
+                                "  spaced  ",
+                                "\xE4\xB8\xAD\xE6\x96\x87",
+                                ""};
+  std::string doc =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Folder>\n";
   doc += "<name>" + name + "</name>\n";
   switch (pick(4)) {
-    case 0: doc += "<Folder id=\"about\"><name>About</name><description>x\ny</description></Folder>\n"; break;
-    case 1: doc += "<Placemark id=\"first\"><name>Model</name></Placemark>\n"; break;
-    case 2: doc += "<Document><name>Inner</name><Placemark><name>Model</name></Placemark></Document>\n"; break;
-    default: doc += "<Folder><name>About</name><unknownThing a=\"1\">kept</unknownThing></Folder>\n";
+    case 0:
+      doc += "<Folder id=\"about\"><name>About</name><description>x\ny</description></Folder>\n";
+      break;
+    case 1:
+      doc += "<Placemark id=\"first\"><name>Model</name></Placemark>\n";
+      break;
+    case 2:
+      doc += "<Document><name>Inner</name><Placemark><name>Model</name></Placemark></Document>\n";
+      break;
+    default:
+      doc += "<Folder><name>About</name><unknownThing a=\"1\">kept</unknownThing></Folder>\n";
   }
   const bool missingLink = pick(40) == 0;
   doc += std::string("<Placemark id=\"") + (pick(8) == 0 ? "about" : "model") + "\"><name>Model</name><description>" +
          descriptions[pick(7)] + "</description><Model><altitudeMode>relativeToGround</altitudeMode><Location>" +
-         "<longitude>116.3" + std::to_string(pick(1000)) + "</longitude><latitude>39.9</latitude>" +
-         "<altitude>" + std::to_string(pick(30)) + ".25</altitude></Location>" +
+         "<longitude>116.3" + std::to_string(pick(1000)) + "</longitude><latitude>39.9</latitude>" + "<altitude>" +
+         std::to_string(pick(30)) + ".25</altitude></Location>" +
          (pick(2) ? "<Orientation><heading>12.5</heading></Orientation>" : "") +
          (pick(2) ? "<Scale><x>2</x><y>2</y><z>2</z></Scale>" : "") +
          (missingLink ? "" : "<Link><href>models/" + name + ".dae</href></Link>") + "</Model></Placemark>\n";
@@ -134,8 +147,8 @@ TEST(SimilarTexts, EveryTextComesBackExactlyAndDamageIsRefused) {
   kmztile::platform::SimilarTexts texts;
   std::string reference(40000, 'x');
   for (auto& c : reference) c = static_cast<char>('a' + rng() % 26);
-  std::vector<std::string> originals = {reference, "", std::string(1, '\0'), reference.substr(reference.size() - 1500) + "tail",
-                                        std::string(200000, 'q')};
+  std::vector<std::string> originals = {reference, "", std::string(1, '\0'),
+                                        reference.substr(reference.size() - 1500) + "tail", std::string(200000, 'q')};
   for (int i = 0; i < 50; ++i) {
     std::string t = reference.substr(rng() % 39000, rng() % 5000);
     if (!t.empty()) t[rng() % t.size()] ^= 1;
@@ -150,8 +163,9 @@ TEST(SimilarTexts, EveryTextComesBackExactlyAndDamageIsRefused) {
     ASSERT_EQ(originals[i], back) << i;
   }
   std::string back;
-  for (const std::string& bad : {std::string(), std::string("12"), std::string("x:abc"), std::string("99999999999999999999:"),
-                                 packed[3].substr(0, packed[3].size() / 2), "5" + packed[3]})
+  for (const std::string& bad :
+       {std::string(), std::string("12"), std::string("x:abc"), std::string("99999999999999999999:"),
+        packed[3].substr(0, packed[3].size() / 2), "5" + packed[3]})
     EXPECT_FALSE(texts.Unpack(bad, back)) << bad.size();
 }
 

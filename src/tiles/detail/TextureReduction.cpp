@@ -41,7 +41,8 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
   // The cached decode stays untouched: only the reduced pixels are made.
   const int target = format == platform::kImageUnknown ? platform::kImageJpeg : format;
   std::string encoded;
-  if (!decoded->EncodeResampled(width < 1 ? 1 : width, height < 1 ? 1 : height, encoded, target)) return readData && !readData() ? TextureOutcome::Unreadable : TextureOutcome::Kept;
+  if (!decoded->EncodeResampled(width < 1 ? 1 : width, height < 1 ? 1 : height, encoded, target))
+    return readData && !readData() ? TextureOutcome::Unreadable : TextureOutcome::Kept;
   data.swap(encoded);
   return TextureOutcome::Reduced;
 }
