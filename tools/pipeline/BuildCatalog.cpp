@@ -1,7 +1,8 @@
 #include "pipeline/BuildCatalog.h"
 
 #include <map>
-#include <sstream>
+#include <algorithm>
+#include <string_view>
 #include <stdexcept>
 
 #include "build/OutputFiles.h"
@@ -55,14 +56,23 @@ std::string SourceState(const BuildCatalog& catalog) {
 bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
   std::string text;
   if (!build::ReadStateFile(CatalogPath(out).string(), text)) return false;
+  // Lines are parsed where they lie: a copy of the text would double what a
+  // city's catalog costs to read.
+  std::size_t at = 0;
+  const auto nextLine = [&text, &at](std::string_view& line) {
+    if (at >= text.size()) return false;
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    line = std::string_view(text).substr(at, end - at);
+    at = end + 1;
+    return true;
+  };
   try {
-    std::istringstream in(std::move(text));
-    std::string line;
-    if (!std::getline(in, line)) return false;
+    std::string_view line;
+    if (!nextLine(line)) return false;
     const nlohmann::json header = nlohmann::json::parse(line);
     if (!header.is_object() || header.value("version", 0) != kCatalogVersion) return false;
     catalog.settings = header.at("settings");
-    while (std::getline(in, line)) {
+    while (nextLine(line)) {
       const nlohmann::json j = nlohmann::json::parse(line);
       const std::string kind = j.at(0).get<std::string>();
       if (kind == "m") {
