@@ -307,7 +307,7 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   std::set<TileKey> stale, removed;
   std::string state;
   Reconcile(s, catalog, out, stale, removed, state, result);
-  const auto before = pipeline::ReadManifests(out);
+  auto before = pipeline::ReadManifests(out);
   // Stale tiles that no planned tile replaces held only models that are gone.
   for (const auto& t : plan) removed.erase(KeyOf(t));
   result.rebuild.removed = static_cast<long>(removed.size());
@@ -334,6 +334,9 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
     else if (stale.count(KeyOf(t))) ++result.rebuild.forChangedModels;
     else ++result.rebuild.missing;
   }
+  // What is no longer needed goes before the workers copy the process: the
+  // last run's records of a city's tiles take a hundred megabytes.
+  decltype(before)().swap(before);
   result.stageSeconds.push_back({"plan", clock.Lap()});
 
   pipeline::TileStageSettings stage{out, s.shard, s.jobs, s.minLevel, s.maxLevel,
@@ -351,7 +354,8 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   if (!workersOk) result.stageError = stageError;
   result.stageSeconds.push_back({"tiles", clock.Lap()});
 
-  const auto manifests = pipeline::ReadManifests(out);
+  decltype(todo)().swap(todo);
+  auto manifests = pipeline::ReadManifests(out);
   std::vector<TileKey> unbuilt;
   for (const auto& t : plan) {
     if (!InShare(s, t)) continue;
@@ -384,6 +388,8 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
                 : stats.stoppedByStrict ? "--strict stopped the build at the first problem"
                                         : "the tile is not on disk",
                 result);
+  // The records and the plan are in result now; the outputs need the room.
+  decltype(manifests)().swap(manifests);
   std::sort(result.tiles.begin(), result.tiles.end(),
             [](const TileRecord& a, const TileRecord& b) { return a.key < b.key; });
   if (s.shard.count == 1) {
