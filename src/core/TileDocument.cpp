@@ -103,6 +103,7 @@ bool CombineAsText(TileModels& models, std::string& document) {
   for (const Added& a : added)
     if (file->GetObjectById(a.id)) return false;
   std::string serialized;
+  const platform::KmlNumbers numbers;
   if (!file->SerializeToString(&serialized)) return false;
   const size_t at = serialized.find(slotText);
   if (at == std::string::npos || serialized.find(slotText, at + 1) != std::string::npos) return false;
@@ -155,6 +156,7 @@ bool CombineTileDocumentWhole(TileModels& models, const std::string& tileName, s
   const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(tileRoot);
   if (!file) return Fail("two models of the tile share an id (the same model twice, or a model named like an element)");
   std::string serialized;
+  const platform::KmlNumbers numbers;
   if (!file->SerializeToString(&serialized)) return Fail("the tile document cannot be written as KML");
   document.swap(serialized);
   return true;

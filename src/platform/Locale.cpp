@@ -1,6 +1,7 @@
 #include "platform/Locale.h"
 
 #include <clocale>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,32 @@ void InstallUserDefaultLocale() {
   std::locale::global(user);
   const char* now = std::setlocale(LC_ALL, nullptr);
   installedC = now ? now : "";
+}
+
+namespace {
+
+// Numbers of @p locale and of the C runtime come out as KML has them.
+bool WritesKmlNumbers(const std::locale& locale) {
+  const auto& punct = std::use_facet<std::numpunct<char>>(locale);
+  if (punct.decimal_point() != '.' || !punct.grouping().empty()) return false;
+  const std::lconv* c = std::localeconv();
+  return c && std::strcmp(c->decimal_point, ".") == 0;
+}
+
+}  // namespace
+
+KmlNumbers::KmlNumbers() : saved_(std::locale()) {
+  if (WritesKmlNumbers(saved_)) return;
+  const char* c = std::setlocale(LC_ALL, nullptr);
+  savedC_ = c ? c : "C";
+  changed_ = true;
+  std::locale::global(std::locale::classic());
+}
+
+KmlNumbers::~KmlNumbers() {
+  if (!changed_) return;
+  std::locale::global(saved_);
+  std::setlocale(LC_ALL, savedC_.c_str());
 }
 
 }  // namespace kmztile::platform
