@@ -63,7 +63,9 @@ struct BuildOptions {
 // as a JSON object on standard output, so that scripts always get JSON.
 int Refuse(const BuildOptions& opt, int code, const std::string& reason) {
   std::cerr << "kmztile build: " << reason << "\n";
-  if (opt.json) std::cout << nlohmann::json{{"error", reason}, {"exit_code", code}}.dump(2) << "\n";
+  if (opt.json)
+    std::cout << nlohmann::json{{"error", reason}, {"exit_code", code}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << "\n";
   return code;
 }
 
@@ -185,7 +187,8 @@ int RunBuild(const BuildOptions& opt) {
     if (settings.threeDTiles) stages["glb_cpu"] = result.glbCpuSeconds;
     j["stages"] = stages;
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
-    std::cout << j.dump(2) << "\n";
+    // File names in messages that are not UTF-8 show replacement characters.
+    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   } else if (!opt.quiet) {
     std::cout << FormatSummaryTable(summary) << RebuildLine(result.rebuild);
     if (shard.count == 1)

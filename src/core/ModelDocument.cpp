@@ -7,6 +7,7 @@
 namespace kmztile::core {
 
 bool ParseModelDocument(const std::string& text, kmldom::KmlPtr& root, kmldom::FolderPtr& folder) {
+  const platform::KmlNumbers numbers;
   root = kmldom::AsKml(kmldom::Parse(text, nullptr));
   if (!root || !root->has_feature()) return false;
   folder = kmldom::AsFolder(root->get_feature());

@@ -96,6 +96,7 @@ const TileStart* StartOf(TileModels& models, std::size_t count, TileStart& made,
   for (std::size_t r = 0; r < replaced; ++r) RemoveFirstModelPlacemark(folder);
   folder->add_feature(Slot());
   made.file.reset(kmlengine::KmlFile::CreateFromImport(root));
+  const platform::KmlNumbers numbers;
   if (!made.file || !made.file->SerializeToString(&made.text)) return nullptr;
   if (!starts) return &made;
   starts->KeepModelFeatures(first, static_cast<long>(features));
@@ -190,6 +191,7 @@ bool CombineTileDocumentWhole(TileModels& models, const std::string& tileName, s
   const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(tileRoot);
   if (!file) return Fail("two models of the tile share an id (the same model twice, or a model named like an element)");
   std::string serialized;
+  const platform::KmlNumbers numbers;
   if (!file->SerializeToString(&serialized)) return Fail("the tile document cannot be written as KML");
   document.swap(serialized);
   return true;

@@ -4,6 +4,7 @@
 #include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
 #include "kml/dom.h"
+#include "platform/Locale.h"
 #include "parser/ModelElements.h"
 #include "platform/LastError.h"
 #include "tiles/detail/TileNames.h"
@@ -19,6 +20,7 @@ std::string InTileFolder(const kmldom::PlacemarkPtr& placemark) {
   const kmldom::FolderPtr folder = factory->CreateFolder();
   folder->add_feature(placemark);
   root->set_feature(folder);
+  const platform::KmlNumbers numbers;
   return kmldom::SerializePretty(root);
 }
 

@@ -25,6 +25,7 @@ std::string FormatCoordinate(double value) {
 // The root Folder of a KML document, or NULL when the text does not parse or
 // has another structure.
 kmldom::FolderPtr RootFolder(const std::string& kmlText) {
+  const kmztile::platform::KmlNumbers numbers;
   const kmldom::ElementPtr root = kmldom::Parse(kmlText, nullptr);
   const kmldom::KmlPtr kml = kmldom::AsKml(root);
   if (!kml || !kml->has_feature()) return nullptr;

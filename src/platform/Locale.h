@@ -20,4 +20,25 @@ std::locale UserDefaultLocale();
  */
 void InstallUserDefaultLocale();
 
+/**
+ * While alive, libkml reads and writes numbers the way KML spells them (a
+ * decimal point, no digit grouping), whatever the user's locale: both the
+ * global stream locale, which formats libkml's numbers, and the C runtime's,
+ * under which it parses them, are the classic ones. The locales in force
+ * before come back at its end. Nothing changes when they already read and
+ * write numbers that way. Held around every parse and serialisation of KML.
+ */
+class KmlNumbers {
+ public:
+  KmlNumbers();
+  ~KmlNumbers();
+  KmlNumbers(const KmlNumbers&) = delete;
+  KmlNumbers& operator=(const KmlNumbers&) = delete;
+
+ private:
+  std::locale saved_;
+  std::string savedC_;
+  bool changed_ = false;
+};
+
 }  // namespace kmztile::platform

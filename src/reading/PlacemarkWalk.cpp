@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "kml/dom.h"
+#include "platform/Locale.h"
 
 namespace kmztile::reading {
 
@@ -20,6 +21,7 @@ long IdFromText(const std::string& id) {
 }
 
 void WalkModelPlacemarks(const std::string& kmlText, std::map<std::string, LonLatID>& locations) {
+  const platform::KmlNumbers numbers;
   const kmldom::ElementPtr root = kmldom::Parse(kmlText, nullptr);
   const kmldom::KmlPtr kml = kmldom::AsKml(root);
   if (!kml || !kml->has_feature()) return;

@@ -165,3 +165,30 @@ TEST_F(HostileSource, MergeRefusesRecordsThatAreNoFilesAtOnce) {
   }
   EXPECT_FALSE(kmztest::Exists(out + "/tileset.json"));
 }
+
+// File names are bytes and need not be UTF-8, which JSON cannot hold: a
+// model and a texture named in Latin-1 stopped the build at its catalog
+// with a bare JSON error naming nothing. The build goes on and names the
+// model, its catalog keeps the names exactly (a rerun finds nothing
+// changed), and --json output stays JSON.
+TEST_F(HostileSource, NamesThatAreNotUtf8AreKeptAndNamed) {
+  const std::string src = Path("src");
+  kmztest::CopySmallCity(src, 3);
+  fs::copy_file(src + "/0001/facade.jpg", src + "/0001/t\xe9.jpg");
+  fs::copy_file(src + "/0001.dae", src + "/lat\xe9n.dae");
+  fs::create_directory(src + "/lat\xe9n");
+  fs::copy_file(src + "/0001/roof.png", src + "/lat\xe9n/r\xe9.png");
+  kmztest::WriteFile(src + "/lat\xe9n.txt", "116.5912\r\n39.7074\r\n");
+
+  nlohmann::json first, second;
+  for (nlohmann::json* summary : {&first, &second}) {
+    const auto run = Build(src, Path("out"), "--json");
+    EXPECT_FALSE(Mentions(run.err, "json.exception")) << run.err;
+    ASSERT_NO_THROW(*summary = nlohmann::json::parse(run.out)) << run.out << run.err;
+    EXPECT_TRUE(Mentions(run.err, "lat\xe9n")) << run.err;
+  }
+  EXPECT_GE(first.at("models").get<int>(), 4) << first;
+  EXPECT_GT(first.at("tiles").get<int>(), 0) << first;
+  EXPECT_EQ(second.at("rebuilt").at("changed_models"), 0) << second;
+  EXPECT_EQ(second.at("rebuilt").at("settings"), 0) << second;
+}

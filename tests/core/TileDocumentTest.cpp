@@ -170,3 +170,59 @@ TEST(SimilarTexts, EveryTextComesBackExactlyAndDamageIsRefused) {
 }
 
 }  // namespace
+
+#include <clocale>
+#include <locale>
+
+#include "core/detail/ModelDocument.h"
+#include "core/detail/TilePlacemark.h"
+#include "placement/detail/TemplateRewrite.h"
+#include "platform/Locale.h"
+
+namespace {
+
+// A user's locale that writes 2500.5 as "2.500,5", as German ones do.
+struct CommaNumbers : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+// KML spells numbers one way whatever the user's locale: the template
+// rewritten for a model, a tile placemark and a document read back carry
+// the same numbers (no decimal comma, no digit grouping) as under the
+// classic locale, and the user's locale is in force again afterwards.
+// (How a user's locale reads the text files is another matter: by design
+// it reads the coordinates lists.)
+TEST(TileDocument, KmlNumbersDoNotFollowTheUsersLocale) {
+  const std::string templateText =
+      "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Folder><name>t</name>"
+      "<Folder><name>About</name><LookAt><longitude>116.39</longitude><range>2500.5</range></LookAt></Folder>"
+      "<Placemark><name>Model</name><Model><Location><longitude>1</longitude><latitude>2</latitude>"
+      "<altitude>1234.25</altitude></Location><Scale><x>1000</x><y>0.5</y><z>2</z></Scale>"
+      "<Link><href>models/x.dae</href></Link></Model></Placemark></Folder></kml>";
+  auto made = [&](std::string& rewritten, std::string& placemark) {
+    ASSERT_TRUE(kmztile::placement::detail::RewriteTemplateText(templateText, "b1", "b1.dae", 116.375, 39.5, rewritten));
+    kmldom::KmlPtr root;
+    kmldom::FolderPtr folder;
+    ASSERT_TRUE(kmztile::core::ParseModelDocument(rewritten, root, folder));
+    ASSERT_TRUE(kmztile::core::PlacemarkTileText(kmztile::core::BuildTilePlacemark(folder, "b1"), placemark));
+  };
+  std::locale::global(std::locale::classic());
+  std::string classicDocument, classicPlacemark;
+  made(classicDocument, classicPlacemark);
+  ASSERT_NE(classicDocument.find("<range>2500.5</range>"), std::string::npos) << classicDocument;
+
+  const std::locale comma(std::locale::classic(), new CommaNumbers);
+  std::locale::global(comma);
+  std::string document, placemark;
+  made(document, placemark);
+  const bool stillComma = std::use_facet<std::numpunct<char>>(std::locale()).decimal_point() == ',';
+  std::locale::global(std::locale::classic());
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(classicDocument, document);
+  EXPECT_EQ(classicPlacemark, placemark);
+  EXPECT_TRUE(stillComma);
+}
+
+}  // namespace

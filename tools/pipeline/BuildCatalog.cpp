@@ -1,5 +1,6 @@
 #include "pipeline/BuildCatalog.h"
 
+#include <algorithm>
 #include <map>
 #include <algorithm>
 #include <string_view>
@@ -26,6 +27,39 @@ void AddTilesOf(double lon, double lat, long minLevel, long maxLevel, std::set<b
       tiles.insert({level, cell->row, cell->column});
 }
 
+// Model names and file paths are bytes, and JSON holds UTF-8 text only: a
+// name that is not UTF-8 is kept as its bytes in hexadecimal after a NUL,
+// which no file name holds, so that it reads back exactly.
+std::string CatalogText(const std::string& bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return bytes;
+  try {
+    (void)nlohmann::json(bytes).dump();
+    return bytes;
+  } catch (const nlohmann::json::type_error&) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(1, '\0');
+    for (const char c : bytes) {
+      text += kDigits[static_cast<unsigned char>(c) >> 4];
+      text += kDigits[static_cast<unsigned char>(c) & 15];
+    }
+    return text;
+  }
+}
+
+// The name or path CatalogText kept; throws a JSON error when damaged.
+std::string FromCatalogText(const std::string& text) {
+  if (text.empty() || text[0] != '\0') return text;
+  if (text.size() % 2 != 1) throw nlohmann::json::other_error::create(501, "damaged name", nullptr);
+  auto value = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    throw nlohmann::json::other_error::create(501, "damaged name", nullptr);
+  };
+  std::string bytes;
+  for (std::size_t i = 1; i < text.size(); i += 2) bytes += static_cast<char>(value(text[i]) * 16 + value(text[i + 1]));
+  return bytes;
+}
+
 }  // namespace
 
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
@@ -40,7 +74,7 @@ BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::j
 }
 
 // One model as a catalog line holds it: [id, lon, lat, fingerprint].
-std::string ModelLine(const BuildCatalog::Model& m) { return nlohmann::json{m.id, m.lon, m.lat, m.fingerprint}.dump(); }
+std::string ModelLine(const BuildCatalog::Model& m) { return nlohmann::json{CatalogText(m.id), m.lon, m.lat, m.fingerprint}.dump(); }
 
 std::string SourceState(const BuildCatalog& catalog) {
   // Text, not a JSON tree: a tree of every model would cost a hundred times its text.
@@ -76,11 +110,11 @@ bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
       const nlohmann::json j = nlohmann::json::parse(line);
       const std::string kind = j.at(0).get<std::string>();
       if (kind == "m") {
-        catalog.models.push_back({j.at(1).get<std::string>(), j.at(2).get<double>(), j.at(3).get<double>(),
+        catalog.models.push_back({FromCatalogText(j.at(1).get<std::string>()), j.at(2).get<double>(), j.at(3).get<double>(),
                                   j.at(4).get<std::string>()});
       } else if (kind == "f") {
         if (!withFiles) break;  // file lines come last
-        catalog.files[j.at(1).get<std::string>()] = {j.at(2).get<std::uint64_t>(), j.at(3).get<std::int64_t>(),
+        catalog.files[FromCatalogText(j.at(1).get<std::string>())] = {j.at(2).get<std::uint64_t>(), j.at(3).get<std::int64_t>(),
                                                       j.at(4).get<std::string>()};
       } else {  // a line of a kind this version does not write: damaged
         catalog = BuildCatalog{};
@@ -108,7 +142,7 @@ void WriteCatalog(const fs::path& out, const BuildCatalog& catalog) {
     for (; model != catalog.models.end() && piece.size() < kPiece; ++model)
       piece += "[\"m\"," + ModelLine(*model).substr(1) + "\n";
     for (; model == catalog.models.end() && file != catalog.files.end() && piece.size() < kPiece; ++file)
-      piece += nlohmann::json{"f", file->first, file->second.size, file->second.mtimeNs, file->second.hash}.dump() + "\n";
+      piece += nlohmann::json{"f", CatalogText(file->first), file->second.size, file->second.mtimeNs, file->second.hash}.dump() + "\n";
     return piece.empty() ? nullptr : &piece;
   });
 }

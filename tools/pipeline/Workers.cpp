@@ -175,7 +175,9 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
       // What the library left out of this tile travels to the parent with it.
       for (const auto& p : kmztile::platform::TakeProblems()) line["dropped"].push_back(p.file + ": " + p.reason);
       try {
-        build::AppendToFile(manifest, line.dump() + "\n");
+        // Its messages are for people: bytes of a file name that are not
+        // UTF-8 (which JSON cannot hold) are shown as replacement characters.
+        build::AppendToFile(manifest, line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
       } catch (const std::exception& e) {
         std::error_code ec;
         if (!failed) std::filesystem::remove(s.out / build::TilePath(KeyOf(todo[i])), ec);

@@ -1,11 +1,13 @@
 #include "placement/detail/PlacemarkRewrite.h"
 
 #include "kml/engine.h"
+#include "platform/Locale.h"
 
 namespace kmztile::placement::detail {
 
 bool ParseKmlWithFeature(const std::string& text, ParsedKml& out) {
   out = ParsedKml();
+  const platform::KmlNumbers numbers;
   kmldom::KmlPtr kml = kmldom::AsKml(kmldom::Parse(text, nullptr));
   if (!kml || !kml->has_feature() || !kml->get_feature()) return false;
   out.feature = kml->get_feature();
@@ -47,6 +49,7 @@ bool SerializeKml(const kmldom::KmlPtr& kml, std::string& out) {
   const kmlengine::KmlFilePtr file(kmlengine::KmlFile::CreateFromImport(kml));
   if (!file) return false;
   std::string text;
+  const platform::KmlNumbers numbers;
   if (!file->SerializeToString(&text)) return false;
   out.swap(text);
   return true;

@@ -1,12 +1,14 @@
 #include "placement/detail/TemplateCheck.h"
 
 #include "kml/dom.h"
+#include "platform/Locale.h"
 #include "kml/engine.h"
 
 namespace kmztile::placement::detail {
 
 std::string CheckTemplateKml(const std::string& kmlText) {
   std::string errors;
+  const platform::KmlNumbers numbers;
   const kmldom::ElementPtr root = kmldom::Parse(kmlText, &errors);
   if (!root) return "does not parse as KML" + (errors.empty() ? std::string() : ": " + errors);
   const kmldom::KmlPtr kml = kmldom::AsKml(root);
