@@ -6,14 +6,20 @@
 // same bytes, or fail with the same reason.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <locale>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
+#include "core/detail/TilePlacemark.h"
 #include "core/detail/TileStarts.h"
+#include "placement/detail/TemplateRewrite.h"
 #include "platform/LastError.h"
+#include "platform/Locale.h"
 #include "platform/SimilarTexts.h"
 
 namespace {
@@ -170,14 +176,6 @@ TEST(SimilarTexts, EveryTextComesBackExactlyAndDamageIsRefused) {
 }
 
 }  // namespace
-
-#include <clocale>
-#include <locale>
-
-#include "core/detail/ModelDocument.h"
-#include "core/detail/TilePlacemark.h"
-#include "placement/detail/TemplateRewrite.h"
-#include "platform/Locale.h"
 
 namespace {
 
