@@ -10,19 +10,31 @@
 namespace kmztile::core {
 namespace {
 
-// Two independent 32-bit checks over the bytes: CRC-32 and Adler-32.
-std::string HashOf(const char* data, std::size_t size) {
-  uLong crc = crc32(0L, Z_NULL, 0), adler = adler32(0L, Z_NULL, 0);
-  while (size > 0) {
-    const uInt chunk = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), chunk);
-    adler = adler32(adler, reinterpret_cast<const Bytef*>(data), chunk);
-    data += chunk;
-    size -= chunk;
+// Two independent 32-bit checks over the bytes: CRC-32 and Adler-32, taken
+// a piece at a time.
+struct Hasher {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong adler = adler32(0L, Z_NULL, 0);
+  void Add(const char* data, std::size_t size) {
+    while (size > 0) {
+      const uInt chunk = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
+      crc = crc32(crc, reinterpret_cast<const Bytef*>(data), chunk);
+      adler = adler32(adler, reinterpret_cast<const Bytef*>(data), chunk);
+      data += chunk;
+      size -= chunk;
+    }
   }
-  char hex[24];
-  std::snprintf(hex, sizeof hex, "%08lx%08lx", crc & 0xffffffffUL, adler & 0xffffffffUL);
-  return hex;
+  std::string Hex() const {
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%08lx%08lx", crc & 0xffffffffUL, adler & 0xffffffffUL);
+    return hex;
+  }
+};
+
+std::string HashOf(const char* data, std::size_t size) {
+  Hasher hasher;
+  hasher.Add(data, size);
+  return hasher.Hex();
 }
 
 // The stamp of one file, its hash reused when size and time are unchanged.
@@ -33,8 +45,10 @@ std::string FileHash(const std::string& path, const FileStamps& known, FileStamp
   if (it != known.end() && it->second.size == stamp.size && it->second.mtimeNs == stamp.mtimeNs) {
     stamp.hash = it->second.hash;
   } else {
-    std::string bytes;
-    stamp.hash = platform::ReadWholeFile(path, bytes) ? HashOf(bytes.data(), bytes.size()) : "unreadable";
+    // Hashed as read: a city's textures are never copied whole for it.
+    Hasher hasher;
+    const bool read = platform::ReadFilePieces(path, [&hasher](const char* data, std::size_t size) { hasher.Add(data, size); });
+    stamp.hash = read ? hasher.Hex() : "unreadable";
   }
   std::string result = std::to_string(stamp.size) + ":" + stamp.hash;
   seen[path] = std::move(stamp);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -234,6 +235,24 @@ bool WriteNewFile(const std::string& path, const std::string& data, mode_t mode,
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, 0); }
+
+bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take) {
+  if (InjectedFault(FileOp::Open)) return false;
+  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // The size the file had when opened is read, as ReadWholeFile does.
+  std::array<char, 1 << 16> buffer;  // left uninitialised: read fills what is used
+  std::size_t left = static_cast<std::size_t>(st.st_size);
+  while (left > 0) {
+    const ssize_t n = ::read(file.fd, buffer.data(), std::min(left, buffer.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // an error, or the file shrank while read
+    take(buffer.data(), static_cast<std::size_t>(n));
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 bool ReadPlainFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, O_NOFOLLOW); }
 

@@ -5,6 +5,7 @@
 // from them (package order, coordinates files) is deterministic.
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,12 @@ bool StatFile(const std::string& path, std::uint64_t& size, std::int64_t& mtimeN
  * it cannot be read.
  */
 bool ReadWholeFile(const std::string& path, std::string& out);
+/**
+ * ReadWholeFile a piece at a time: each piece goes to @p take as it is read,
+ * so the file is never held whole (hashing a file needs no copy of it).
+ * @return false when it cannot be read to its end.
+ */
+bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take);
 /**
  * ReadWholeFile for a file named inside a folder the library walks (a model,
  * location text, template or texture): a symbolic link is refused too, so
