@@ -9,6 +9,7 @@
 // take falls back to building the whole document as elements, which is also
 // the reference it is tested against.
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -83,9 +84,9 @@ std::size_t CountModelFeatures(const kmldom::FolderPtr& folder) {
 const TileStart* StartOf(TileModels& models, std::size_t count, TileStart& made, std::size_t& replaced) {
   const std::string& first = models.Package(0);
   TileStarts* starts = models.Starts();
-  const long known = starts ? starts->ModelFeatures(first) : -1;
-  if (known >= 0) {
-    replaced = std::min(count, static_cast<std::size_t>(known));
+  const std::optional<std::size_t> known = starts ? starts->ModelFeatures(first) : std::nullopt;
+  if (known) {
+    replaced = std::min(count, *known);
     if (const TileStart* kept = starts->Find(first, replaced)) return kept;
   }
   kmldom::KmlPtr root;
@@ -99,7 +100,7 @@ const TileStart* StartOf(TileModels& models, std::size_t count, TileStart& made,
   const platform::KmlNumbers numbers;
   if (!made.file || !made.file->SerializeToString(&made.text)) return nullptr;
   if (!starts) return &made;
-  starts->KeepModelFeatures(first, static_cast<long>(features));
+  starts->KeepModelFeatures(first, features);
   return &starts->Keep(first, replaced, std::move(made));
 }
 

@@ -6,6 +6,7 @@
 // tile often start with it) share it.
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -22,12 +23,12 @@ struct TileStart {
 /** Starts by first model and number of features removed, within one area. */
 class TileStarts {
  public:
-  /** How many features named "Model" the first document of @p package holds; -1 when not known yet. */
-  long ModelFeatures(const std::string& package) const {
+  /** How many features named "Model" the first document of @p package holds, when known. */
+  std::optional<std::size_t> ModelFeatures(const std::string& package) const {
     const auto it = features_.find(package);
-    return it == features_.end() ? -1 : it->second;
+    return it == features_.end() ? std::nullopt : std::optional<std::size_t>(it->second);
   }
-  void KeepModelFeatures(const std::string& package, long count) { features_[package] = count; }
+  void KeepModelFeatures(const std::string& package, std::size_t count) { features_[package] = count; }
 
   const TileStart* Find(const std::string& package, std::size_t removed) const {
     const auto it = starts_.find({package, removed});
@@ -43,7 +44,7 @@ class TileStarts {
   }
 
  private:
-  std::map<std::string, long> features_;
+  std::map<std::string, std::size_t> features_;
   std::map<std::pair<std::string, std::size_t>, TileStart> starts_;
 };
 
