@@ -20,7 +20,25 @@ bool SourceModels::Document(std::size_t i, std::string& text) {
 bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
   const SourceModel& model = Model(i);
   const std::string textureFolder = catalog_.folder + "\\" + model.name + "\\";
-  for (const std::string& texture : model.textures) {
+  // Each texture file is looked at once per area: its later tiles take the
+  // same identity, and so the same cached decode.
+  std::vector<TextureStat> ownStats;
+  std::vector<TextureStat>* stats = &ownStats;
+  bool statted = false;
+  if (area_) {
+    const auto found = area_->textures.try_emplace(indices_[i]);
+    stats = &found.first->second;
+    statted = !found.second;
+  }
+  if (!statted) {
+    stats->resize(model.textures.size());
+    for (std::size_t t = 0; t < model.textures.size(); ++t) {
+      TextureStat& stat = (*stats)[t];
+      stat.found = platform::StatFile(textureFolder + model.textures[t], stat.size, stat.mtimeNs);
+    }
+  }
+  for (std::size_t t = 0; t < model.textures.size(); ++t) {
+    const std::string& texture = model.textures[t];
     ModelEntry entry;
     // A texture packaging could not read is not in the package either (it is
     // named as a problem). It is read only when its decode is not cached.
@@ -30,7 +48,10 @@ bool SourceModels::Entries(std::size_t i, std::vector<ModelEntry>& entries) {
     entry.source.package = textureFolder + texture;
     entry.name = placement::detail::PackageTexturePath(model.name, texture);
     entry.source.entry = entry.name;
-    entry.cacheable = platform::StatFile(entry.source.package, entry.source.size, entry.source.mtimeNs);
+    const TextureStat& stat = (*stats)[t];
+    entry.cacheable = stat.found;
+    entry.source.size = stat.size;
+    entry.source.mtimeNs = stat.mtimeNs;
     entry.where = platform::NativePath(entry.source.package);
     entries.push_back(std::move(entry));
   }

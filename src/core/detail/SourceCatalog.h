@@ -5,6 +5,7 @@
 // plans and builds its tiles from this catalog; the packages GenNeededFile
 // would write hold exactly these documents and files.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -56,21 +57,31 @@ struct SourceCatalog {
 bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::wstring& crs, SourceCatalog& catalog,
                    std::string& error);
 
+/** A texture file's size and modification time as the area first found them. */
+struct TextureStat {
+  bool found = false;
+  std::uint64_t size = 0;
+  std::int64_t mtimeNs = 0;
+};
+
 /**
  * What the tiles of one area share about their models, made at a model's
  * first tile and reused at its others (a model is in one tile per level),
  * keyed by catalog position: each COLLADA file deflated, each tile
- * placemark's text. Whoever builds tiles area by area clears it between
- * areas to bound its memory.
+ * placemark's text, each texture file's identity (so a texture is read as
+ * one version through all the area's levels). Whoever builds tiles area by
+ * area clears it between areas to bound its memory.
  */
 struct AreaModels {
   std::unordered_map<std::size_t, std::shared_ptr<const platform::DeflatedText>> colladas;
   std::unordered_map<std::size_t, std::string> placemarks;
+  std::unordered_map<std::size_t, std::vector<TextureStat>> textures;
   /** The starts of tile documents, by first model. */
   TileStarts starts;
   void Clear() {
     colladas.clear();
     placemarks.clear();
+    textures.clear();
     starts.Clear();
   }
 };
