@@ -15,6 +15,10 @@
 #   COMPARE_JOBS   1: afterwards rebuild the tiles with --jobs 1 and report the
 #                  tile-stage speed-up of JOBS over 1
 #   KEEP           1: keep the build output (default: removed after measuring)
+#   GRAIN          per-pixel noise of the generated textures (samplegen --grain,
+#                  default 0: flat drawings, which compress some 180:1 as PNG;
+#                  photographed facades are noisy); a city with grain G is
+#                  kept as src-N-gG
 #   FORMAT         kmz (default) or kmz,3dtiles: afterwards build the same city
 #                  again with --format kmz,3dtiles into a fresh folder and report
 #                  both builds' CPU seconds and what the 3D Tiles add over KMZ only
@@ -45,36 +49,38 @@ timed() { /usr/bin/time -f '%M %e %U %S' -o "$TIMEFILE" "$@"; }
 
 results=()
 for N in "$@"; do
-  src=$WORK/src-$N
-  out=$WORK/out-$N
+  tag=$N
+  [ "${GRAIN:-0}" = 0 ] || tag=$N-g$GRAIN
+  src=$WORK/src-$tag
+  out=$WORK/out-$tag
   if [ ! -f "$src/.complete" ]; then
     rm -rf "$src"
-    TIMEFILE=$WORK/gen-$N.time timed "$SAMPLEGEN" --out "$src" --models "$N" --min-texture 256 --max-texture 1024 \
-      > "$WORK/gen-$N.log"
+    TIMEFILE=$WORK/gen-$tag.time timed "$SAMPLEGEN" --out "$src" --models "$N" --min-texture 256 --max-texture 1024 \
+      --grain "${GRAIN:-0}" > "$WORK/gen-$tag.log"
     touch "$src/.complete"
   fi
   discard "$out"
-  TIMEFILE=$WORK/build-$N.time timed "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs "$JOBS" --json \
-    > "$WORK/build-$N.json"
-  "$FLOOR" "$src" "$out" > "$WORK/floor-$N.json"
+  TIMEFILE=$WORK/build-$tag.time timed "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs "$JOBS" --json \
+    > "$WORK/build-$tag.json"
+  "$FLOOR" "$src" "$out" > "$WORK/floor-$tag.json"
   written=$(du -sb "$out/tiles" | cut -f1)
   jobs1=null
   if [ "${COMPARE_JOBS:-0}" = 1 ]; then
     discard "$out/tiles"
     rm -f "$out"/work/manifest-*
-    "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs 1 --json > "$WORK/build-$N-jobs1.json"
-    jobs1=$WORK/build-$N-jobs1.json
+    "$KMZTILE" build "$src" "$out" --crs EPSG:4527 --jobs 1 --json > "$WORK/build-$tag-jobs1.json"
+    jobs1=$WORK/build-$tag-jobs1.json
   fi
   [ "${KEEP:-0}" = 1 ] || discard "$out"
   both=null
   if [ "${FORMAT:-kmz}" = kmz,3dtiles ]; then
     discard "$out-3d"
-    TIMEFILE=$WORK/build-$N-3d.time timed "$KMZTILE" build "$src" "$out-3d" --crs EPSG:4527 --jobs "$JOBS" \
-      --format kmz,3dtiles --json > "$WORK/build-$N-3d.json"
-    both=$WORK/build-$N-3d
+    TIMEFILE=$WORK/build-$tag-3d.time timed "$KMZTILE" build "$src" "$out-3d" --crs EPSG:4527 --jobs "$JOBS" \
+      --format kmz,3dtiles --json > "$WORK/build-$tag-3d.json"
+    both=$WORK/build-$tag-3d
     [ "${KEEP:-0}" = 1 ] || discard "$out-3d"
   fi
-  results+=("$N|$WORK/build-$N.json|$WORK/build-$N.time|$WORK/floor-$N.json|$written|$jobs1|$WORK/gen-$N.time|$both")
+  results+=("$N|$WORK/build-$tag.json|$WORK/build-$tag.time|$WORK/floor-$tag.json|$written|$jobs1|$WORK/gen-$tag.time|$both")
 done
 
 python3 - "$JOBS" "${results[@]}" <<'EOF'
@@ -100,6 +106,9 @@ for arg in sys.argv[2:]:
         "tile_work_over_floor": round(st["tiles_cpu"] / f["floor_s"], 2) if f["floor_s"] else None,
         # Everything (every stage, every process) against the floor.
         "build_over_floor": round((float(user) + float(system)) / f["floor_s"], 2) if f["floor_s"] else None,
+        # The same against the floor as defined before (full-size decodes, TIFF entries not deflated).
+        "tile_work_over_previous_floor": round(st["tiles_cpu"] / f["floor_previous_s"], 2) if f.get("floor_previous_s") else None,
+        "build_over_previous_floor": round((float(user) + float(system)) / f["floor_previous_s"], 2) if f.get("floor_previous_s") else None,
         "generate_s": float(open(gentime).read().split()[-3]) if gentime and open(gentime).read().strip() else None,
     }
     if jobs1 != "null":
@@ -140,6 +149,11 @@ for r in rows:
              lv.get("15"), lv.get("16"), lv.get("17"), lv.get("18"), round(s["tiles_cpu"], 2), r["floor"]["floor_s"],
              r["tile_work_over_floor"], r["build_over_floor"]]
     print("| " + " | ".join(str(c) for c in cells) + " |")
+for r in rows:
+    if r["tile_work_over_previous_floor"] is not None:
+        print(f"{r['models']} models against the previous floor ({r['floor']['floor_previous_s']} s CPU: full-size decodes, "
+              f"TIFF entries not deflated): tile CPU/floor {r['tile_work_over_previous_floor']}, "
+              f"build CPU/floor {r['build_over_previous_floor']}")
 for r in rows:
     if "tiles_speedup" in r:
         print(f"tile stage, {r['models']} models: --jobs 1 {r['tiles_s_jobs1']} s, --jobs {jobs} {r['stages']['tiles']} s, "

@@ -117,7 +117,10 @@ CityReport GenerateCity(const CityOptions& options) {
       tw = std::min(tw, 256);
       th = std::min(th, 256);
     }
-    const Raster facade = DrawFacade(style, tw, th, random);
+    Raster facade = DrawFacade(style, tw, th, random);
+    // The grain has its own sequence per building, so the city's other
+    // choices are the same with or without it.
+    AddGrain(facade, options.grain, options.seed ^ (0x9E3779B97F4A7C15ULL * (i + 1)));
     if (format < 0.45) {
       b.facadeFile = "facade.jpg";
       WriteJpeg(folder + "/" + b.facadeFile, facade, 75);
@@ -133,7 +136,8 @@ CityReport GenerateCity(const CityOptions& options) {
     const Rgb roofColours[] = {{110, 110, 105}, {150, 90, 70}, {90, 100, 95}, {170, 165, 150}};
     b.roofColour = roofColours[random.Int(0, 3)];
     if (random.Chance(0.3)) {
-      const Raster roof = DrawRoof(b.roofColour, random.Chance(0.5) ? 64 : 128, random);
+      Raster roof = DrawRoof(b.roofColour, random.Chance(0.5) ? 64 : 128, random);
+      AddGrain(roof, options.grain, options.seed ^ (0xD1B54A32D192ED03ULL * (i + 1)));
       b.roofFile = random.Chance(0.5) ? "roof.jpg" : "roof.png";
       if (b.roofFile == "roof.jpg")
         WriteJpeg(folder + "/" + b.roofFile, roof, 70);

@@ -18,6 +18,7 @@ struct CityOptions {
   double centreLat = 39.91;
   double spacing = 150;          ///< metres between plot centres
   std::string realData;          ///< folder of real COLLADA models to add, or empty
+  int grain = 0;                 ///< per-pixel noise of every texture, +-grain levels (0: flat drawings)
 };
 
 /** What was written, for the closing message. */

@@ -80,6 +80,12 @@ Raster DrawFacade(const FacadeStyle& style, int width, int height, Random& rando
   return img;
 }
 
+void AddGrain(Raster& img, int amplitude, std::uint64_t seed) {
+  if (amplitude <= 0) return;
+  Random noise(seed);
+  for (std::uint8_t& sample : img.pixels) sample = Clamp(sample + noise.Int(-amplitude, amplitude));
+}
+
 Raster DrawRoof(Rgb base, int size, Random& random) {
   Raster img(size, size, base);
   const int grains = size * size / 16;

@@ -41,6 +41,13 @@ FacadeStyle RandomFacadeStyle(Random& random);
 /** Draws a facade of @p style at the given size; @p random adds lit windows and grain. */
 Raster DrawFacade(const FacadeStyle& style, int width, int height, Random& random);
 
+/**
+ * Adds noise of up to +-@p amplitude levels to every sample, from its own
+ * sequence @p seed: photographed surfaces are never flat, and how well a
+ * texture compresses (and so what decoding it costs) depends on it.
+ */
+void AddGrain(Raster& img, int amplitude, std::uint64_t seed);
+
 /** Draws a flat roof: gravel-like grain with a darker parapet edge. */
 Raster DrawRoof(Rgb base, int size, Random& random);
 

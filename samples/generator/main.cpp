@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(64, 4096));
   app.add_option("--real", options.realData, "Folder of the real COLLADA sample models to add (duck, cu_macky, alpha_tiff), e.g. tests/data/collada")
       ->check(CLI::ExistingDirectory);
+  app.add_option("--grain", options.grain,
+                 "Per-pixel noise of every texture in levels (+-N), as photographed surfaces have; 0 keeps the flat drawings")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 64));
   app.add_option("--lon", options.centreLon, "Longitude of the city centre")->capture_default_str()->check(CLI::Range(-170.0, 170.0));
   app.add_option("--lat", options.centreLat, "Latitude of the city centre")->capture_default_str()->check(CLI::Range(-80.0, 80.0));
   try {

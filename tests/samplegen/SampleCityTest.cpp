@@ -262,6 +262,39 @@ TEST_F(SampleCityTest, MinTextureRaisesEveryFacadeButKeepsTheCap) {
   EXPECT_EQ(30, facades);
 }
 
+TEST_F(SampleCityTest, GrainChangesOnlyThePixelsAndMakesTexturesPhotoLike) {
+  Generate("flat", 20, 5, 256);
+  samplegen::CityOptions options;
+  options.out = Path("grain");
+  options.models = 20;
+  options.seed = 5;
+  options.maxTexture = 256;
+  options.grain = 8;
+  samplegen::GenerateCity(options);
+  const auto flat = Files("flat");
+  const auto grain = Files("grain");
+  ASSERT_EQ(flat.size(), grain.size());
+  std::size_t flatBytes = 0, grainBytes = 0;
+  for (const auto& [name, bytes] : flat) {
+    ASSERT_EQ(grain.count(name), 1u) << name;
+    const bool texture = fs::path(name).parent_path() != fs::path();
+    if (!texture) {
+      EXPECT_EQ(bytes, grain.at(name)) << name << ": grain touches textures only";
+      continue;
+    }
+    int w = 0, h = 0, gw = 0, gh = 0;
+    ASSERT_TRUE(ImageSize(Path("flat/" + name), w, h) && ImageSize(Path("grain/" + name), gw, gh)) << name;
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(gw, gh)) << name;
+    EXPECT_NE(bytes, grain.at(name)) << name;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
+      flatBytes += bytes.size();
+      grainBytes += grain.at(name).size();
+    }
+  }
+  // Noisy pixels no longer compress like flat drawings.
+  EXPECT_GT(grainBytes, 10 * flatBytes);
+}
+
 TEST_F(SampleCityTest, RealModelsPointAtTheirOwnFolders) {
   const samplegen::CityReport report = Generate("city", 2, 7, 1024, true);
   EXPECT_EQ(report.models, 5);

@@ -19,6 +19,11 @@ int TextureFormatOf(const std::string& path) {
   return platform::kImageUnknown;
 }
 
+double DecodeReduction(int base) {
+  const float finest = static_cast<float>(base);
+  return finest > 1.0f ? static_cast<double>(finest) : 1.0;
+}
+
 TextureOutcome ReduceTexture(const std::string& path, std::string& data, int levelFolder, int base,
                              TextureCache* cache, TextureKey source, const std::function<bool()>& readData) {
   const int format = TextureFormatOf(path);
@@ -26,8 +31,7 @@ TextureOutcome ReduceTexture(const std::string& path, std::string& data, int lev
   // A JPEG may be decoded straight at a reduced DCT scale. The scale is the
   // one of the finest reduced level, whatever the level asked for, so the
   // same decode serves every level.
-  const float finest = std::min(factor, static_cast<float>(base));
-  source.reduction = finest > 1.0f ? static_cast<double>(finest) : 1.0;
+  source.reduction = levelFolder >= 1 ? DecodeReduction(base) : 1.0;
   std::shared_ptr<const Image> decoded = cache ? cache->Find(source) : nullptr;
   if (!decoded) {
     if (readData && !readData()) return TextureOutcome::Unreadable;

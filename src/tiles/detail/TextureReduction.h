@@ -28,6 +28,14 @@ enum class TextureOutcome {
 int TextureFormatOf(const std::string& path);
 
 /**
+ * The reduction every level decodes a texture at for reduction base @p base:
+ * the one of the finest reduced level (level folder 1), which still holds
+ * every level's detail; 1 when that level keeps the full size. A JPEG is
+ * decoded straight at the matching DCT scale.
+ */
+double DecodeReduction(int base);
+
+/**
  * Reduces the texture @p data of entry @p path for level folder number
  * @p levelFolder (above 0) and reduction base @p base: the size is divided by
  * base^levelFolder (single precision, truncated), the image resampled to it
