@@ -187,7 +187,7 @@ void Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
   const bool hadCatalog = pipeline::ReadCatalog(out, before);
   const nlohmann::json settings = {
       {"source", fs::weakly_canonical(s.source).string()}, {"crs", s.crs}, {"levels", {s.minLevel, s.maxLevel}}};
-  const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files);
+  const pipeline::BuildCatalog now = pipeline::MakeCatalog(source, settings, before.files, s.jobs);
   const pipeline::CatalogChange change = pipeline::Compare(before, now, s.minLevel, s.maxLevel);
   ForgetShardRecords(out, s.shard, change.everything);
   // A 3D Tiles output is there only while builds ask for it; otherwise it

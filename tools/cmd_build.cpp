@@ -124,7 +124,7 @@ int RunBuild(const BuildOptions& opt) {
   // texture) is left out and the rest is built; an error of the folder as a
   // whole (an unusable template) stops the build before it starts, and so
   // does any problem under --strict.
-  const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source);
+  const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source, opt.jobs);
   std::set<std::string> toldFiles;        // files the check named
   std::vector<std::string> checkLeftOut;  // what the check says the tiles will lack
   std::size_t folderErrors = 0;

@@ -192,6 +192,33 @@ TEST_F(SourceCheck, EveryModelProblemIsListedWithItsFile) {
   EXPECT_FALSE(Has(r, ProblemSeverity::kError, "2.dae", "")) << Dump(r);
 }
 
+TEST_F(SourceCheck, ThreadsGiveTheSameReportInTheSameOrder) {
+  // Twelve models with problems of every kind, among them names the
+  // listings skip (links), which are recorded apart from the report.
+  for (int i = 1; i <= 12; ++i) {
+    const std::string n = std::to_string(i);
+    CopyReal(i % 2 ? "collada/duck/duck_triangles.dae" : "collada/seymour_plane/seymour_plane_triangles.dae", n + ".dae");
+    if (i % 3) Location(n, i % 4 ? "116.5\n39.9\n" : "north\n");
+    fs::create_directories(src_ + "/" + n);
+    if (i % 2 == 0) CopyReal("collada/seymour_plane/planeDiffuse.png", n + "/planeDiffuse.png");
+    if (i % 5 == 0) fs::create_symlink("/etc/hostname", src_ + "/" + n + "/link.png");
+    if (i % 6 == 0) kmztest::WriteFile(src_ + "/" + n + "/empty.jpg", "");
+  }
+  const SourceCheckReport one = CheckSourceFolder(src_);
+  ASSERT_EQ(one.models.size(), 12u);
+  ASSERT_TRUE(Has(one, ProblemSeverity::kWarning, "5/link.png", "")) << Dump(one);
+  ASSERT_TRUE(Has(one, ProblemSeverity::kError, "6/empty.jpg", "is empty")) << Dump(one);
+  for (int threads : {2, 3, 5, 12, 40}) {
+    const SourceCheckReport many = CheckSourceFolder(src_, threads);
+    EXPECT_EQ(Lines(many, src_ + "/"), Lines(one, src_ + "/")) << threads << " threads";
+    ASSERT_EQ(many.models.size(), one.models.size());
+    for (std::size_t i = 0; i < one.models.size(); ++i) {
+      EXPECT_EQ(many.models[i].name, one.models[i].name);
+      EXPECT_EQ(many.models[i].textures.size(), one.models[i].textures.size()) << one.models[i].name;
+    }
+  }
+}
+
 TEST_F(SourceCheck, FolderLevelProblems) {
   SourceCheckReport r = CheckSourceFolder(Path("absent"));
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "absent", "not a folder"));

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <map>
-#include <algorithm>
 #include <string_view>
 #include <stdexcept>
 
 #include "build/OutputFiles.h"
+#include "platform/Chunks.h"
 #include "pipeline/BuildState.h"
 #include "tiles/detail/TileOfPoint.h"
 
@@ -63,13 +63,21 @@ std::string FromCatalogText(const std::string& text) {
 }  // namespace
 
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
-                         const kmztile::core::FileStamps& known) {
+                         const kmztile::core::FileStamps& known, int threads) {
   BuildCatalog catalog;
   catalog.settings = std::move(settings);
   catalog.settings["template"] = source.templateHash;
-  catalog.models.reserve(source.models.size());
-  for (const auto& m : source.models)
-    catalog.models.push_back({m.name, m.longitude, m.latitude, kmztile::core::ModelFingerprint(source, m, known, catalog.files)});
+  catalog.models.resize(source.models.size());
+  // Each chunk of models keeps the stamps of the files it read; a file
+  // belongs to one model, so joining them loses nothing.
+  std::vector<kmztile::core::FileStamps> seen(kmztile::platform::ChunkCount(source.models.size(), threads));
+  kmztile::platform::RunChunks(source.models.size(), threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const auto& m = source.models[i];
+      catalog.models[i] = {m.name, m.longitude, m.latitude, kmztile::core::ModelFingerprint(source, m, known, seen[chunk])};
+    }
+  });
+  for (auto& stamps : seen) catalog.files.merge(stamps);
   return catalog;
 }
 
@@ -134,15 +142,22 @@ void WriteCatalog(const fs::path& out, const BuildCatalog& catalog) {
   constexpr std::size_t kPiece = 1 << 20;
   std::string piece = nlohmann::json{{"version", kCatalogVersion}, {"settings", catalog.settings}}.dump() + "\n";
   auto model = catalog.models.begin();
-  auto file = catalog.files.begin();
+  // Files by path, so that the catalog reads the same whatever order the
+  // stamps were taken in.
+  std::vector<const kmztile::core::FileStamps::value_type*> files;
+  files.reserve(catalog.files.size());
+  for (const auto& f : catalog.files) files.push_back(&f);
+  std::sort(files.begin(), files.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  auto file = files.begin();
   bool header = true;
   build::WriteFileAtomically(CatalogPath(out).string(), [&]() -> const std::string* {
     if (!header) piece.clear();
     header = false;
     for (; model != catalog.models.end() && piece.size() < kPiece; ++model)
       piece += "[\"m\"," + ModelLine(*model).substr(1) + "\n";
-    for (; model == catalog.models.end() && file != catalog.files.end() && piece.size() < kPiece; ++file)
-      piece += nlohmann::json{"f", CatalogText(file->first), file->second.size, file->second.mtimeNs, file->second.hash}.dump() + "\n";
+    for (; model == catalog.models.end() && file != files.end() && piece.size() < kPiece; ++file)
+      piece += nlohmann::json{"f", CatalogText((*file)->first), (*file)->second.size, (*file)->second.mtimeNs,
+                              (*file)->second.hash}.dump() + "\n";
     return piece.empty() ? nullptr : &piece;
   });
 }

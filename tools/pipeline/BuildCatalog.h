@@ -29,9 +29,13 @@ struct BuildCatalog {
   kmztile::core::FileStamps files;
 };
 
-/** The catalog of @p source as it is now, under @p settings; @p known spares re-reading unchanged files. */
+/**
+ * The catalog of @p source as it is now, under @p settings; @p known spares
+ * re-reading unchanged files. Fingerprints are taken on up to @p threads
+ * threads; the catalog is the same for any number.
+ */
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
-                         const kmztile::core::FileStamps& known);
+                         const kmztile::core::FileStamps& known, int threads = 1);
 
 /**
  * A hash of what a run builds from: its settings and every model with its

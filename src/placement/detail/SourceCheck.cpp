@@ -1,15 +1,18 @@
 #include "placement/detail/SourceCheck.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 
 #include "placement/detail/ColladaImages.h"
 #include "placement/detail/ColladaUri.h"
 #include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateCheck.h"
+#include "platform/Chunks.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderGuards.h"
 #include "platform/Problems.h"
@@ -68,12 +71,12 @@ class FolderChecker {
     report_.folder = platform::NativePath(f);
   }
 
-  SourceCheckReport Run() {
+  SourceCheckReport Run(int threads) {
     // The platform records every name its listings skip (symbolic links,
     // FIFOs, names holding a backslash); they become warnings here, and
     // whatever the caller had recorded before is handed back afterwards.
     std::vector<platform::Problem> callers = platform::TakeProblems();
-    Scan();
+    Scan(threads);
     std::set<std::pair<std::string, std::string>> seen;  // a folder listed twice reports its names once
     for (auto& p : platform::TakeProblems())
       if (seen.insert({p.file, p.reason}).second)
@@ -83,7 +86,7 @@ class FolderChecker {
   }
 
  private:
-  void Scan() {
+  void Scan(int threads) {
     if (!platform::IsDirectory(folder_)) {
       Error(folder_, "is not a folder");
       return;
@@ -94,7 +97,35 @@ class FolderChecker {
       Error(middle, "is a file, but the packages are written into a folder of this name");
     const std::vector<std::string> models = ListModels();
     if (models.empty()) Error(folder_, "holds no model file (*.dae): the build stops without writing anything");
-    for (const std::string& m : models) CheckModel(m);
+    CheckModels(models, threads);
+  }
+
+  // A checker of the same folder with a report of its own.
+  FolderChecker(const FolderChecker& parent, bool) : folder_(parent.folder_), native_(parent.native_) {}
+
+  // The models are checked a chunk per thread, each chunk by a checker of
+  // its own; reports and the names listings skipped are joined in model
+  // order, so they read the same for any number of threads.
+  void CheckModels(const std::vector<std::string>& models, int threads) {
+    if (platform::ChunkCount(models.size(), threads) == 1) {
+      for (const std::string& m : models) CheckModel(m);
+      return;
+    }
+    std::vector<platform::Problem> skipped = platform::TakeProblems();
+    const std::size_t chunks = platform::ChunkCount(models.size(), threads);
+    std::vector<FolderChecker> parts(chunks, FolderChecker(*this, true));
+    std::vector<std::vector<platform::Problem>> partSkipped(chunks);
+    platform::RunChunks(models.size(), threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) parts[chunk].CheckModel(models[i]);
+      partSkipped[chunk] = platform::TakeProblems();
+    });
+    for (std::size_t c = 0; c < chunks; ++c) {
+      auto& part = parts[c].report_;
+      std::move(part.problems.begin(), part.problems.end(), std::back_inserter(report_.problems));
+      std::move(part.models.begin(), part.models.end(), std::back_inserter(report_.models));
+      std::move(partSkipped[c].begin(), partSkipped[c].end(), std::back_inserter(skipped));
+    }
+    for (const auto& p : skipped) platform::ReportProblem(p.file, p.reason);
   }
 
   void Add(ProblemSeverity severity, const std::string& file, std::string reason) {
@@ -297,6 +328,8 @@ std::size_t SourceCheckReport::Count(ProblemSeverity severity) const {
   return n;
 }
 
-SourceCheckReport CheckSourceFolder(const std::string& folder) { return FolderChecker(folder).Run(); }
+SourceCheckReport CheckSourceFolder(const std::string& folder, int threads) {
+  return FolderChecker(folder).Run(threads);
+}
 
 }  // namespace kmztile::placement::detail

@@ -66,8 +66,10 @@ struct SourceCheckReport {
  * Checks the source folder @p folder (a path with or without trailing
  * separator): the template, and for every model its location text, its
  * COLLADA file and the textures it references, and its texture folder.
- * Never throws for bad input; every finding is in the report.
+ * Never throws for bad input; every finding is in the report. Models are
+ * checked on up to @p threads threads at once; the report is the same for
+ * any number.
  */
-SourceCheckReport CheckSourceFolder(const std::string& folder);
+SourceCheckReport CheckSourceFolder(const std::string& folder, int threads = 1);
 
 }  // namespace kmztile::placement::detail
