@@ -24,6 +24,7 @@
 #include "BaseParser.h"
 #include "BuildPipeline.h"
 #include "Command.h"
+#include "build/JsonText.h"
 #include "build/OutputFiles.h"
 #include "build/OverviewSvg.h"
 #include "build/Progress.h"
@@ -64,7 +65,7 @@ struct BuildOptions {
 int Refuse(const BuildOptions& opt, int code, const std::string& reason) {
   std::cerr << "kmztile build: " << reason << "\n";
   if (opt.json)
-    std::cout << nlohmann::json{{"error", reason}, {"exit_code", code}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+    std::cout << build::JsonText({{"error", reason}, {"exit_code", code}}, 2)
               << "\n";
   return code;
 }
@@ -187,8 +188,7 @@ int RunBuild(const BuildOptions& opt) {
     if (settings.threeDTiles) stages["glb_cpu"] = result.glbCpuSeconds;
     j["stages"] = stages;
     j["texture_cache"] = {{"hits", result.textureCacheHits}, {"misses", result.textureCacheMisses}};
-    // File names in messages that are not UTF-8 show replacement characters.
-    std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    std::cout << build::JsonText(j, 2) << "\n";
   } else if (!opt.quiet) {
     std::cout << FormatSummaryTable(summary) << RebuildLine(result.rebuild);
     if (shard.count == 1)

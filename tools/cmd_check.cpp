@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "build/JsonText.h"
 #include "placement/detail/SourceCheck.h"
 
 namespace {
@@ -42,7 +43,7 @@ void PrintJson(const SourceCheckReport& report) {
       j["textures"].push_back({{"uri", t.uri}, {"path", t.path}, {"exists", t.exists}, {"packed", t.packed}});
     out["models"].push_back(std::move(j));
   }
-  std::cout << out.dump(2) << "\n";
+  std::cout << kmztool::build::JsonText(out, 2) << "\n";
 }
 
 void PrintText(const SourceCheckReport& report) {

@@ -10,6 +10,7 @@
 #include "BaseParser.h"
 #include "Command.h"
 #include "ProblemReport.h"
+#include "build/JsonText.h"
 #include "tiles/detail/TileNames.h"
 
 namespace {
@@ -123,7 +124,7 @@ int RunImport(const ImportOptions& opt) {
                                {"dae", levels[n - 1].dae}});
     if (scopeExtent) out["scope"] = extentJson(*scopeExtent);
     if (modelExtent) out["models"] = extentJson(*modelExtent);
-    std::cout << out.dump(2) << "\n";
+    std::cout << kmztool::build::JsonText(out, 2) << "\n";
     return kmztool::kOk;
   }
   if (existed) std::cout << "level folders already present: import skipped\n";

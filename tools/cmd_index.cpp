@@ -6,6 +6,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "build/JsonText.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ int RunIndex(const IndexOptions& opt) {
   if (opt.json) {
     nlohmann::json out = {{"level", opt.level},       {"firstRow", firstRow}, {"firstColumn", firstColumn},
                           {"lastRow", lastRow},       {"lastColumn", lastColumn}};
-    std::cout << out.dump(2) << "\n";
+    std::cout << kmztool::build::JsonText(out, 2) << "\n";
   } else {
     std::cout << "level " << opt.level << ": rows " << firstRow << " to " << lastRow << ", columns " << firstColumn
               << " to " << lastColumn << "\n";

@@ -11,6 +11,7 @@
 #include "BaseParser.h"
 #include "Command.h"
 #include "ProblemReport.h"
+#include "build/JsonText.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/CoordinatesFile.h"
 
@@ -64,7 +65,7 @@ int RunPackage(const PackageOptions& opt) {
     out["models"] = models;
     out["folder"] = Native(result);
     out["extent"] = {{"west", extent[0]}, {"south", extent[1]}, {"east", extent[2]}, {"north", extent[3]}};
-    std::cout << out.dump(2) << "\n";
+    std::cout << kmztool::build::JsonText(out, 2) << "\n";
   } else {
     std::cout << "models packaged: " << models << "\n"
               << "folder: " << Native(result) << "\n";

@@ -10,6 +10,7 @@
 
 #include "BaseParser.h"
 #include "Command.h"
+#include "build/JsonText.h"
 #include "platform/LastError.h"
 #include "reading/KmzSource.h"
 
@@ -126,7 +127,7 @@ int RunLazyRead(const ReadOptions& opt, const std::string& source) {
     out["locations"] = nlohmann::json::array();
     for (const auto& [href, loc] : locations)
       out["locations"].push_back({{"href", href}, {"lon", loc.Lon}, {"lat", loc.Lat}, {"id", loc.ID}});
-    std::cout << out.dump(2) << "\n";
+    std::cout << kmztool::build::JsonText(out, 2) << "\n";
     return kmztool::kOk;
   }
   std::cout << "models: " << models.size() << "\n";
@@ -170,7 +171,7 @@ int RunRead(const ReadOptions& opt) {
     out["models"] = nlohmann::json::array();
     for (const auto& [href, loc] : locations)
       out["models"].push_back({{"href", href}, {"lon", loc.Lon}, {"lat", loc.Lat}, {"id", loc.ID}});
-    std::cout << out.dump(2) << "\n";
+    std::cout << kmztool::build::JsonText(out, 2) << "\n";
     return kmztool::kOk;
   }
   std::cout << "entries: " << names.size() << "\n";

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "build/JsonText.h"
 #include "platform/FaultInjection.h"
 #include "platform/Version.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     if (rc == 0) return 0;
     // A script that asked for JSON gets JSON, even about its arguments.
     if (std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; }))
-      std::cout << nlohmann::json{{"error", e.what()}, {"exit_code", kmztool::kUsage}}.dump(2) << "\n";
+      std::cout << kmztool::build::JsonText({{"error", e.what()}, {"exit_code", kmztool::kUsage}}, 2) << "\n";
     return kmztool::kUsage;
   } catch (const std::bad_alloc&) {
     std::cerr << "kmztile: out of memory\n";

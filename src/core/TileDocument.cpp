@@ -125,7 +125,7 @@ bool CombineAsText(TileModels& models, std::string& document) {
   };
   std::vector<Added> added;
   for (size_t i = 0; i < models.Count(); ++i) {
-    Added next{BaseNameOf(models.Package(i)), {}};
+    Added next{TilePlacemarkId(BaseNameOf(models.Package(i))), {}};
     if (!models.PlacemarkText(i, next.text)) return false;
     if (i >= replaced) {
       const auto named = std::find_if(added.begin(), added.end(), [](const Added& a) { return a.id == "Model"; });
@@ -135,7 +135,8 @@ bool CombineAsText(TileModels& models, std::string& document) {
   }
 
   // Ids are unique in the document: among the placemarks, and against the
-  // rest of the document, which the import checked on its own.
+  // rest of the document, which the import checked on its own. They are
+  // compared as the whole way's import compares them, escaped.
   std::set<std::string> ids;
   for (const Added& a : added)
     if (a.id == kSlotId || !ids.insert(a.id).second || start->file->GetObjectById(a.id)) return false;

@@ -4,6 +4,7 @@
 #include "core/detail/ModelDocument.h"
 #include "core/detail/TileCore.h"
 #include "kml/dom.h"
+#include "platform/KmlNames.h"
 #include "platform/Locale.h"
 #include "parser/ModelElements.h"
 #include "platform/LastError.h"
@@ -58,6 +59,8 @@ bool Fail(std::string reason) {
 
 }  // namespace
 
+std::string TilePlacemarkId(const std::string& baseName) { return platform::KmlAttributeText(baseName); }
+
 kmldom::PlacemarkPtr BuildTilePlacemark(const kmldom::FolderPtr& source, const std::string& baseName) {
   const kmldom::PlacemarkPtr placemark = ModelPlacemark(source);
   const kmldom::ModelPtr model = kml::ModelOf(placemark);
@@ -68,7 +71,7 @@ kmldom::PlacemarkPtr BuildTilePlacemark(const kmldom::FolderPtr& source, const s
 
   kmldom::PlacemarkPtr tilePlacemark = kmldom::KmlFactory::GetFactory()->CreatePlacemark();
   tilePlacemark->set_name(baseName);
-  tilePlacemark->set_id(baseName);
+  tilePlacemark->set_id(TilePlacemarkId(baseName));
   tilePlacemark->set_description(placemark->get_description());
   tilePlacemark->set_geometry(kml::BuildModel(values));
   return tilePlacemark;

@@ -13,6 +13,7 @@
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderGuards.h"
+#include "platform/KmlNames.h"
 #include "platform/Locale.h"
 #include "platform/Paths.h"
 #include "platform/Problems.h"
@@ -62,6 +63,13 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   std::string templatePath = folder + "\\doc.kml";
   for (std::string& modelFile : models) {
     std::string name = modelFile.substr(0, modelFile.size() - 4);
+    // A name its package's KML cannot hold would give a package no reader takes.
+    const std::string unwritable = platform::WhyKmlCannotHoldName(name);
+    if (!unwritable.empty()) {
+      placement::ReportLeftOut(folder + "\\" + modelFile, name, unwritable);
+      platform::RemoveFile(middle + "\\" + name + ".kmz");
+      continue;
+    }
     double lon = 0, lat = 0;
     std::string lonText, latText;
     const auto placed = placement::PlaceModel(

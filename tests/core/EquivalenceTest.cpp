@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "BaseParser.h"
 #include "TestSupport.h"
+#include "kml/dom.h"
 
 namespace fs = std::filesystem;
 
@@ -21,6 +23,24 @@ std::map<std::string, std::string> BuiltTiles(const std::string& out) {
   for (const auto& e : fs::recursive_directory_iterator(out + "/tiles"))
     if (e.is_regular_file()) tiles[fs::relative(e.path(), out + "/tiles").string()] = kmztest::ReadFile(e.path().string());
   return tiles;
+}
+
+// The KML documents of a KMZ, each parsed (libkml's parser is expat, which
+// refuses what is not well-formed XML); fails the test on any that is not.
+std::vector<kmldom::FolderPtr> KmlFoldersOf(const std::string& kmz) {
+  std::vector<std::string> names, contents;
+  std::map<std::string, LonLatID> models;
+  std::vector<kmldom::FolderPtr> folders;
+  EXPECT_TRUE(CBaseParser::ReadKmzToList(kmz, names, contents, models)) << kmz;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].size() < 4 || names[i].compare(names[i].size() - 4, 4, ".kml") != 0) continue;
+    std::string errors;
+    const kmldom::KmlPtr root = kmldom::AsKml(kmldom::Parse(contents[i], &errors));
+    const kmldom::FolderPtr folder = root ? kmldom::AsFolder(root->get_feature()) : nullptr;
+    EXPECT_TRUE(folder) << kmz << ": " << names[i] << " is not well-formed KML: " << errors << "\n" << contents[i];
+    if (folder) folders.push_back(folder);
+  }
+  return folders;
 }
 
 class CoreEquivalence : public kmztest::CliTempDirTest {
@@ -97,4 +117,57 @@ TEST_F(CoreEquivalence, RealModelTilesAreTheDesignedTiles) {
   kmztest::WriteFile(src + "/0002.txt", "116.3915\r\n39.9071\r\n");
   kmztest::WriteFile(src + "/0003.txt", "116.015625\r\n40.078125\r\n");
   ExpectSameTiles(src, "");
+}
+
+// A model named with XML markup characters gave an id attribute libkml wrote
+// unescaped: tiles that were not XML. Such names now give well-formed
+// packages and tiles that name the model exactly, the same on both paths;
+// a name holding "]]>", which no CDATA section can hold, is refused by the
+// check (and so by the build) and left out, reported, by the packaging.
+TEST_F(CoreEquivalence, NamesWithMarkupCharactersGiveWellFormedTilesOrAreRefused) {
+  const std::string src = Path("src");
+  const std::vector<std::string> names = {"0001", "a&b", "q\"x", "l<t", "g>t"};
+  fs::create_directories(src);
+  fs::copy_file(kCity + "/doc.kml", src + "/doc.kml");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string sample = "000" + std::to_string(i + 1), name = names[i];
+    // The model's texture reference, "SAMPLE/facade.jpg", moved to its own folder, as XML text.
+    std::string dae = kmztest::ReadFile(kCity + "/" + sample + ".dae"), inXml;
+    for (const char c : name) inXml += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' ? "&quot;" : std::string(1, c);
+    for (std::size_t at = 0; (at = dae.find(sample + "/", at)) != std::string::npos; at += inXml.size())
+      dae.replace(at, sample.size(), inXml);
+    kmztest::WriteFile(src + "/" + name + ".dae", dae);
+    fs::copy_file(kCity + "/" + sample + ".txt", src + "/" + name + ".txt");
+    fs::copy(kCity + "/" + sample, src + "/" + name);
+  }
+  ExpectSameTiles(src, "EPSG:4527");
+
+  std::set<std::string> placed, packaged;
+  for (const auto& e : fs::recursive_directory_iterator(Path("out/tiles")))
+    for (const kmldom::FolderPtr& folder : e.is_regular_file() ? KmlFoldersOf(e.path().string()) : std::vector<kmldom::FolderPtr>())
+      for (std::size_t i = 0; i < folder->get_feature_array_size(); ++i)
+        if (const kmldom::PlacemarkPtr p = kmldom::AsPlacemark(folder->get_feature_array_at(i))) {
+          EXPECT_EQ(p->get_id(), p->get_name()) << e.path();
+          placed.insert(p->get_id());
+        }
+  for (const std::string& name : names)
+    for (const kmldom::FolderPtr& folder : KmlFoldersOf(Path("copy/middle/" + name + ".kmz")))
+      packaged.insert(folder->get_name());
+  const std::set<std::string> all(names.begin(), names.end());
+  EXPECT_EQ(placed, all);
+  EXPECT_EQ(packaged, all);
+
+  // "]]>" cannot be written: the check names the model, the build stops, the packaging leaves it out.
+  fs::rename(src + "/q\"x.dae", src + "/c]]>d.dae");
+  fs::rename(src + "/q\"x.txt", src + "/c]]>d.txt");
+  const auto check = kmztest::RunCli("check --json '" + src + "'");
+  EXPECT_EQ(check.exitCode, 1);
+  EXPECT_NE(check.out.find("c]]>d.dae"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("holds \\\"]]>\\\""), std::string::npos) << check.out;
+  EXPECT_EQ(kmztest::RunCli("build '" + src + "' '" + Path("out") + "' --quiet --crs EPSG:4527").exitCode, 1);
+  const auto package = kmztest::RunCli("package '" + src + "' --crs EPSG:4527");
+  EXPECT_EQ(package.exitCode, 0) << package.err;
+  EXPECT_NE(package.err.find("model c]]>d was left out"), std::string::npos) << package.err;
+  EXPECT_FALSE(fs::exists(src + "/middle/c]]>d.kmz"));
+  EXPECT_TRUE(fs::exists(src + "/middle/a&b.kmz"));
 }

@@ -17,6 +17,7 @@
 #include "core/detail/TileCore.h"
 #include "core/detail/TilePlacemark.h"
 #include "core/detail/TileStarts.h"
+#include "kml/dom.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/LastError.h"
 #include "platform/Locale.h"
@@ -68,10 +69,12 @@ std::string ModelDocument(std::mt19937& rng, const std::string& name) {
                                 "  spaced  ",
                                 "\xE4\xB8\xAD\xE6\x96\x87",
                                 ""};
+  std::string xmlName;  // the name as the document's text holds it
+  for (const char c : name) xmlName += c == '&' ? "&amp;" : c == '<' ? "&lt;" : std::string(1, c);
   std::string doc =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Folder>\n";
-  doc += "<name>" + name + "</name>\n";
-  switch (pick(4)) {
+  doc += "<name>" + xmlName + "</name>\n";
+  switch (pick(5)) {
     case 0:
       doc += "<Folder id=\"about\"><name>About</name><description>x\ny</description></Folder>\n";
       break;
@@ -80,6 +83,10 @@ std::string ModelDocument(std::mt19937& rng, const std::string& name) {
       break;
     case 2:
       doc += "<Document><name>Inner</name><Placemark><name>Model</name></Placemark></Document>\n";
+      break;
+    case 3:
+      // Its id is "a&amp;b", as the placemark of a model named "a&b" is written.
+      doc += "<Folder id=\"a&amp;amp;b\"><name>About</name></Folder>\n";
       break;
     default:
       doc += "<Folder><name>About</name><unknownThing a=\"1\">kept</unknownThing></Folder>\n";
@@ -91,7 +98,7 @@ std::string ModelDocument(std::mt19937& rng, const std::string& name) {
          std::to_string(pick(30)) + ".25</altitude></Location>" +
          (pick(2) ? "<Orientation><heading>12.5</heading></Orientation>" : "") +
          (pick(2) ? "<Scale><x>2</x><y>2</y><z>2</z></Scale>" : "") +
-         (missingLink ? "" : "<Link><href>models/" + name + ".dae</href></Link>") + "</Model></Placemark>\n";
+         (missingLink ? "" : "<Link><href>models/" + xmlName + ".dae</href></Link>") + "</Model></Placemark>\n";
   if (pick(3) == 0) doc += "<Placemark><name>Model</name><description>another</description></Placemark>\n";
   if (pick(4) == 0) doc += "<Placemark id=\"last\"><name>Last</name></Placemark>\n";
   doc += "</Folder>\n</kml>\n";
@@ -110,9 +117,10 @@ TEST(TileDocument, TextAndWholeDocumentAgreeOnGeneratedTiles) {
     std::vector<std::pair<std::string, std::string>> models;
     const int count = 1 + static_cast<int>(rng() % 6);
     for (int m = 0; m < count; ++m) {
-      // Names repeat (a shared id), and "Model", "about" or "last" collide with the template's.
-      const char* special[] = {"Model", "about", "last", "first"};
-      std::string name = rng() % 12 == 0 ? special[rng() % 4] : "b" + std::to_string(rng() % 300);
+      // Names repeat (a shared id), "Model", "about" or "last" collide with
+      // the template's, and markup characters are escaped in the id.
+      const char* special[] = {"Model", "about", "last", "first", "a&b", "q\"x", "l<t"};
+      std::string name = rng() % 10 == 0 ? special[rng() % 7] : "b" + std::to_string(rng() % 300);
       // Tiles of an area often start with the same model (its tiles at every level).
       if (m == 0 && !firsts.empty() && rng() % 2 == 0) name = firsts[rng() % firsts.size()];
       if (m == 0) firsts.push_back(name);
@@ -130,6 +138,8 @@ TEST(TileDocument, TextAndWholeDocumentAgreeOnGeneratedTiles) {
     ASSERT_EQ(wholeOk, textOk) << "tile " << tile << ": " << wholeError;
     if (wholeOk) {
       ASSERT_EQ(expected, actual) << "tile " << tile;
+      std::string errors;
+      EXPECT_TRUE(kmldom::Parse(actual, &errors)) << "tile " << tile << ": not well-formed: " << errors;
       ++combined;
     } else {
       EXPECT_EQ(wholeError, kmztile::platform::LastError()) << "tile " << tile;

@@ -3,6 +3,8 @@
 #include <set>
 #include <vector>
 
+#include "build/JsonText.h"
+
 namespace kmztool::build {
 namespace {
 
@@ -36,7 +38,7 @@ bool CheckRecord(const std::string& name, const Shard& shard, const Tileset& rec
     return says.contains(field) && says[field].is_number_unsigned() && says[field].get<unsigned long>() == value;
   };
   if (!says.is_object() || !is("index", shard.index) || !is("count", shard.count) || !says.contains("state")) {
-    error = name + ": not the record of shard " + KOfN(shard) + " (its settings say \"shard\": " + says.dump() + ")";
+    error = name + ": not the record of shard " + KOfN(shard) + " (its settings say \"shard\": " + JsonText(says) + ")";
     return false;
   }
   for (const TileRecord& t : record.tiles) {
@@ -121,8 +123,8 @@ bool JoinShardRecords(const std::map<std::string, std::string>& files, const std
     }
     if (!CheckRecord(name, {index, count}, record, error)) return false;
     if (!parts.empty() && BuildSettings(record) != BuildSettings(parts.front())) {
-      error = name + " was built with the settings " + BuildSettings(record).dump() + " but " + names.begin()->second +
-              " with " + BuildSettings(parts.front()).dump() + ": run every shard with the same settings";
+      error = name + " was built with the settings " + JsonText(BuildSettings(record)) + " but " + names.begin()->second +
+              " with " + JsonText(BuildSettings(parts.front())) + ": run every shard with the same settings";
       return false;
     }
     if (record.settings.at("shard").at("state") != state) stale.push_back(KOfN({index, count}));

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "build/JsonText.h"
+
 namespace kmztool::build {
 
 namespace {
@@ -86,25 +88,25 @@ void WriteTilesetJson(std::ostream& out, const Tileset& tileset) {
     totals.bytes += t.bytes;
   }
   out << "{\n  \"format\": \"" << kFormat << "\",\n  \"version\": " << kVersion << ",\n  \"settings\": "
-      << tileset.settings.dump() << ",\n  \"levels\": [";
+      << JsonText(tileset.settings) << ",\n  \"levels\": [";
   bool first = true;
   for (const auto& [level, totals] : levels) {
     const nlohmann::json j = {{"level", level}, {"tiles", totals.tiles}, {"models", totals.models}, {"bytes", totals.bytes}};
-    out << (first ? "\n    " : ",\n    ") << j.dump();
+    out << (first ? "\n    " : ",\n    ") << JsonText(j);
     first = false;
   }
   out << (levels.empty() ? "],\n" : "\n  ],\n");
   if (!tileset.parts.empty()) {
     out << "  \"parts\": [";
     first = true;
-    for (const nlohmann::json& part : tileset.parts) out << (first ? "\n    " : ",\n    ") << part.dump(), first = false;
+    for (const nlohmann::json& part : tileset.parts) out << (first ? "\n    " : ",\n    ") << JsonText(part), first = false;
     out << "\n  ],\n  \"tiles\": []\n}\n";
     return;
   }
   out << "  \"tiles\": [";
   first = true;
   for (const TileRecord& t : tiles) {
-    out << (first ? "\n    " : ",\n    ") << TileJson(t).dump();
+    out << (first ? "\n    " : ",\n    ") << JsonText(TileJson(t));
     first = false;
   }
   out << (tiles.empty() ? "]\n}\n" : "\n  ]\n}\n");

@@ -60,6 +60,16 @@ std::string FromCatalogText(const std::string& text) {
   return bytes;
 }
 
+// The settings as the catalog holds them: each text (the source folder's
+// path among them) kept by CatalogText, or read back by FromCatalogText.
+nlohmann::json SettingsText(const nlohmann::json& settings, std::string (*convert)(const std::string&)) {
+  if (!settings.is_object()) return settings;
+  nlohmann::json converted = settings;
+  for (auto& [key, value] : converted.items())
+    if (value.is_string()) value = convert(value.get<std::string>());
+  return converted;
+}
+
 }  // namespace
 
 BuildCatalog MakeCatalog(const kmztile::core::SourceCatalog& source, nlohmann::json settings,
@@ -86,7 +96,7 @@ std::string ModelLine(const BuildCatalog::Model& m) { return nlohmann::json{Cata
 
 std::string SourceState(const BuildCatalog& catalog) {
   // Text, not a JSON tree: a tree of every model would cost a hundred times its text.
-  std::string all = catalog.settings.dump();
+  std::string all = SettingsText(catalog.settings, CatalogText).dump();
   for (const auto& m : catalog.models) all += "\n" + ModelLine(m);
   return kmztile::core::ContentHash(all);
 }
@@ -113,7 +123,7 @@ bool ReadCatalog(const fs::path& out, BuildCatalog& catalog, bool withFiles) {
     if (!nextLine(line)) return false;
     const nlohmann::json header = nlohmann::json::parse(line);
     if (!header.is_object() || header.value("version", 0) != kCatalogVersion) return false;
-    catalog.settings = header.at("settings");
+    catalog.settings = SettingsText(header.at("settings"), FromCatalogText);
     while (nextLine(line)) {
       const nlohmann::json j = nlohmann::json::parse(line);
       const std::string kind = j.at(0).get<std::string>();
@@ -140,7 +150,7 @@ void WriteCatalog(const fs::path& out, const BuildCatalog& catalog) {
   // Written a megabyte at a time: the whole text of a city's catalog would
   // be tens of megabytes at the build's busiest moment.
   constexpr std::size_t kPiece = 1 << 20;
-  std::string piece = nlohmann::json{{"version", kCatalogVersion}, {"settings", catalog.settings}}.dump() + "\n";
+  std::string piece = nlohmann::json{{"version", kCatalogVersion}, {"settings", SettingsText(catalog.settings, CatalogText)}}.dump() + "\n";
   auto model = catalog.models.begin();
   // Files by path, so that the catalog reads the same whatever order the
   // stamps were taken in.

@@ -24,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "build/JsonText.h"
 #include "build/OutputFiles.h"
 #include "build/Progress.h"
 #include "core/detail/TileCore.h"
@@ -177,7 +178,7 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
       try {
         // Its messages are for people: bytes of a file name that are not
         // UTF-8 (which JSON cannot hold) are shown as replacement characters.
-        build::AppendToFile(manifest, line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+        build::AppendToFile(manifest, build::JsonText(line) + "\n");
       } catch (const std::exception& e) {
         std::error_code ec;
         if (!failed) std::filesystem::remove(s.out / build::TilePath(KeyOf(todo[i])), ec);

@@ -10,6 +10,14 @@
 namespace kmztile::core {
 
 /**
+ * The id attribute of the tile placemark of the model named @p baseName, as
+ * libkml is handed it: escaped, since libkml writes attributes unescaped,
+ * so that the written id reads back as @p baseName. A tile document's
+ * duplicate ids are found among ids in this form.
+ */
+std::string TilePlacemarkId(const std::string& baseName);
+
+/**
  * The tile placemark of the model whose document folder is @p source (its
  * placemark is the folder's second feature). Absent Orientation and Scale
  * take KML's defaults. @return null when the placemark, its Model, Location

@@ -15,6 +15,7 @@
 #include "platform/Chunks.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderGuards.h"
+#include "platform/KmlNames.h"
 #include "platform/Problems.h"
 #include "platform/Paths.h"
 
@@ -182,6 +183,8 @@ class FolderChecker {
       report_.models.push_back(std::move(model));
       return;
     }
+    const std::string unwritable = platform::WhyKmlCannotHoldName(model.name);
+    if (!unwritable.empty()) Error(modelPath, unwritable);
     char* end = nullptr;
     std::strtod(model.name.c_str(), &end);
     if (end == model.name.c_str())
