@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iostream>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -290,6 +291,8 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   const fs::path out(s.out);
   build::CreateFolders(s.out);
   StageClock clock;
+  build::StageLine line(std::cerr, s.progress == "auto" && !s.quiet && build::StderrIsTerminal());
+  line.Show("reading the models of " + s.source);
   kmztile::core::SourceCatalog catalog;
   if (!Catalog(s, catalog, result, error)) return false;
   if (s.strict && !result.dropped.empty()) {
@@ -298,6 +301,7 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   }
   result.stageSeconds.push_back({"catalog", clock.Lap()});
 
+  line.Show("comparing " + std::to_string(catalog.models.size()) + " models with the last build");
   std::vector<kmztile::core::PlanPoint> points;
   points.reserve(catalog.models.size());
   for (const auto& m : catalog.models) points.push_back({m.longitude, m.latitude});
@@ -344,6 +348,7 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
                                     s.progress == "json", s.threeDTiles, s.strict};
   pipeline::TileStageStats stats;
   std::string stageError;
+  line.Clear();
   const bool workersOk = pipeline::RunTileStage(catalog, todo, stage, skipped, stats, stageError);
   result.levelSeconds = stats.levelSeconds;
   result.tileCpuSeconds = stats.cpuSeconds;
@@ -355,6 +360,7 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   result.stageSeconds.push_back({"tiles", clock.Lap()});
 
   decltype(todo)().swap(todo);
+  line.Show("writing the index files");
   auto manifests = pipeline::ReadManifests(out);
   std::vector<TileKey> unbuilt;
   for (const auto& t : plan) {

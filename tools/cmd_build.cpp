@@ -125,7 +125,10 @@ int RunBuild(const BuildOptions& opt) {
   // texture) is left out and the rest is built; an error of the folder as a
   // whole (an unusable template) stops the build before it starts, and so
   // does any problem under --strict.
+  build::StageLine line(std::cerr, opt.progress == "auto" && !opt.quiet && !opt.json && build::StderrIsTerminal());
+  line.Show("checking " + opt.source);
   const SourceCheckReport check = kmztile::placement::detail::CheckSourceFolder(opt.source, opt.jobs);
+  line.Clear();
   std::set<std::string> toldFiles;        // files the check named
   std::vector<std::string> checkLeftOut;  // what the check says the tiles will lack
   std::size_t folderErrors = 0;
@@ -234,8 +237,8 @@ const CommandRegistrar kRegisterBuild("build", [](CLI::App& app, int& exitCode) 
                 "Stop at the first problem (a model, location text or texture that is unusable or left out, a tile "
                 "that fails) instead of building everything else");
   cmd->add_option("--progress", opt->progress,
-                  "Progress of the tile stage on standard error: auto (a line with rate and time left on a "
-                  "terminal), json (one JSON line a second) or none")
+                  "Progress on standard error: auto (on a terminal, the stage, then tiles done with rate and time left "
+                  "in a line redrawn in place), json (one JSON line a second for the tiles) or none")
       ->check(CLI::IsMember({"auto", "json", "none"}))
       ->capture_default_str();
   cmd->callback([opt, &exitCode] { exitCode = RunBuild(*opt); });

@@ -86,6 +86,22 @@ void ProgressLine::Draw(double now) {
   out_.flush();
 }
 
+void StageLine::Show(const std::string& text) {
+  if (!enabled_) return;
+  const std::string line = "kmztile build: " + text;
+  out_ << '\r' << line;
+  if (line.size() < lastWidth_) out_ << std::string(lastWidth_ - line.size(), ' ');
+  lastWidth_ = line.size();
+  out_.flush();
+}
+
+void StageLine::Clear() {
+  if (!enabled_ || lastWidth_ == 0) return;
+  out_ << '\r' << std::string(lastWidth_, ' ') << '\r';
+  out_.flush();
+  lastWidth_ = 0;
+}
+
 void ProgressLine::Finish() {
   if (!enabled_ || lastWidth_ == 0) return;
   out_ << '\r' << std::string(lastWidth_, ' ') << '\r';

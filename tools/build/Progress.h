@@ -23,6 +23,30 @@ std::string FormatProgressJson(std::size_t done, std::size_t total, double elaps
 /** True when standard error is a terminal. */
 bool StderrIsTerminal();
 
+/**
+ * The stage a build is in before and after its tiles ("checking 16000
+ * models"), a line redrawn in place on the terminal, so that the minutes a
+ * large city takes to read are not silent. The tile progress line takes the
+ * same line over.
+ */
+class StageLine {
+ public:
+  /** @p enabled false draws nothing at all (not a terminal, --quiet, --progress other than auto). */
+  StageLine(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
+  StageLine(const StageLine&) = delete;
+  StageLine& operator=(const StageLine&) = delete;
+  ~StageLine() { Clear(); }
+  /** Replaces the line with "kmztile build: " and @p text. */
+  void Show(const std::string& text);
+  /** Erases the line. */
+  void Clear();
+
+ private:
+  std::ostream& out_;
+  bool enabled_;
+  std::size_t lastWidth_ = 0;
+};
+
 /** A throttled, in-place progress line. */
 class ProgressLine {
  public:
