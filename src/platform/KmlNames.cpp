@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/WideText.h"
+
 namespace kmztile::platform {
 
 std::string KmlAttributeText(const std::string& value) {
@@ -30,6 +32,10 @@ std::string WhyKmlCannotHoldName(const std::string& name) {
     return std::string("the model name holds the control character ") + code +
            ", which KML cannot hold or does not read back; rename the model";
   }
+  // A sequence that is not UTF-8 makes the whole KML unreadable, and with
+  // it every other model of the tile; decoding and encoding again changes it.
+  if (WideToUtf8(Utf8ToWide(name)) != name)
+    return "the model name is not UTF-8 text, the only encoding the KML is written in; rename the model";
   return {};
 }
 
