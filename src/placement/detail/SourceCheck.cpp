@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <set>
 
 #include "placement/detail/ColladaImages.h"
@@ -99,6 +100,22 @@ class FolderChecker {
     const std::vector<std::string> models = ListModels();
     if (models.empty()) Error(folder_, "holds no model file (*.dae): the build stops without writing anything");
     CheckModels(models, threads);
+    CheckSharedNames(models);
+  }
+
+  // Model files whose extensions differ only in letter case ("7.dae" and
+  // "7.DAE") name one model twice: the tiles would hold two placemarks of one
+  // id, which 3D Tiles refuse and readers confuse.
+  void CheckSharedNames(const std::vector<std::string>& models) {
+    std::map<std::string, std::string> first;  // model name -> the first file naming it
+    for (const std::string& file : models) {
+      if (file.size() <= 4) continue;
+      const auto named = first.emplace(file.substr(0, file.size() - 4), file);
+      if (!named.second)
+        Error(folder_ + "\\" + file, "names the same model as \"" + named.first->second +
+                                         "\" (the extensions differ only in letter case); the tiles hold a model "
+                                         "name once, so the model is left out: rename one of the files");
+    }
   }
 
   // A checker of the same folder with a report of its own.
