@@ -9,6 +9,7 @@
 #include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
+#include "platform/KmlNames.h"
 #include "platform/Paths.h"
 #include "platform/Locale.h"
 
@@ -42,6 +43,14 @@ bool CatalogSource(CBaseParser& parser, const std::string& folder, const std::ws
   for (const std::string& file : files) {
     SourceModel model;
     model.name = file.substr(0, file.size() - 4);
+    // A name KML cannot hold is left out before the template takes it, as
+    // packaging does: the template written with it would not read again, and
+    // every model after it in the chain would be lost.
+    const std::string unwritable = platform::WhyKmlCannotHoldName(model.name);
+    if (!unwritable.empty()) {
+      placement::ReportLeftOut(folder + "\\" + file, model.name, unwritable);
+      continue;
+    }
     double lon = 0, lat = 0;
     std::string lonText, latText;
     try {

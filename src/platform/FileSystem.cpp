@@ -163,15 +163,6 @@ std::string WhyUnreadable(const std::string& path) {
   return "cannot be read (an input/output error)";
 }
 
-bool OpenInput(std::ifstream& in, const std::string& path, bool binary) {
-  if (InjectedFault(FileOp::Open)) return false;
-  const std::string native = NativePath(path);
-  struct stat st {};
-  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  in.open(native, binary ? std::ios::in | std::ios::binary : std::ios::in);
-  return in.is_open();
-}
-
 namespace {
 
 // Closes a file descriptor when it goes out of scope, unless Close did.
@@ -233,6 +224,21 @@ bool WriteNewFile(const std::string& path, const std::string& data, mode_t mode,
 }
 
 }  // namespace
+
+bool OpenInput(std::ifstream& in, const std::string& path, bool binary) {
+  if (InjectedFault(FileOp::Open)) return false;
+  // The file is opened without blocking and examined, then the stream opens
+  // that same file through the descriptor: a FIFO put in its place between a
+  // look at the name and the stream's open would wait for a writer forever.
+  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Without /proc (a bare chroot) only the name is left to open.
+  static const bool haveProc = ::access("/proc/self/fd", X_OK) == 0;
+  const auto mode = binary ? std::ios::in | std::ios::binary : std::ios::in;
+  in.open(haveProc ? "/proc/self/fd/" + std::to_string(file.fd) : NativePath(path), mode);
+  return in.is_open();
+}
 
 bool ReadWholeFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, 0); }
 

@@ -1,8 +1,9 @@
 #include "platform/KmlNames.h"
 
-#include <cstdio>
+#include <expat.h>
 
-#include "platform/WideText.h"
+#include <cstdio>
+#include <memory>
 
 namespace kmztile::platform {
 
@@ -21,6 +22,36 @@ std::string KmlAttributeText(const std::string& value) {
   return text;
 }
 
+namespace {
+
+struct ParserFree {
+  void operator()(XML_Parser p) const { XML_ParserFree(p); }
+};
+
+// Whether an XML reader takes @p name as an attribute value and gives it back
+// unchanged. KML is UTF-8, so bytes that are not UTF-8 (a name from a Latin-1
+// file system) or characters XML does not allow (U+FFFE, U+FFFF) are refused,
+// as they would be by any reader of the tile; and a name written into a
+// document that no reader takes breaks every model written after it.
+bool XmlReadsBack(const std::string& name) {
+  const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
+  if (!parser) return false;
+  struct Seen {
+    const std::string* expected;
+    bool same = false;
+  } seen{&name};
+  XML_SetUserData(parser.get(), &seen);
+  XML_SetStartElementHandler(parser.get(), [](void* data, const XML_Char*, const XML_Char** attributes) {
+    auto* s = static_cast<Seen*>(data);
+    s->same = attributes[0] != nullptr && attributes[1] != nullptr && *s->expected == attributes[1];
+  });
+  const std::string document = "<a v=\"" + KmlAttributeText(name) + "\"/>";
+  return XML_Parse(parser.get(), document.data(), static_cast<int>(document.size()), XML_TRUE) == XML_STATUS_OK &&
+         seen.same;
+}
+
+}  // namespace
+
 std::string WhyKmlCannotHoldName(const std::string& name) {
   if (name.find("]]>") != std::string::npos)
     return "the model name holds \"]]>\", which ends the CDATA section KML writes the name in; rename the model";
@@ -32,10 +63,9 @@ std::string WhyKmlCannotHoldName(const std::string& name) {
     return std::string("the model name holds the control character ") + code +
            ", which KML cannot hold or does not read back; rename the model";
   }
-  // A sequence that is not UTF-8 makes the whole KML unreadable, and with
-  // it every other model of the tile; decoding and encoding again changes it.
-  if (WideToUtf8(Utf8ToWide(name)) != name)
-    return "the model name is not UTF-8 text, the only encoding the KML is written in; rename the model";
+  if (!XmlReadsBack(name))
+    return "the model name is not UTF-8 text, or holds a character XML does not allow (such as U+FFFE); KML cannot "
+           "hold it; rename the model";
   return {};
 }
 

@@ -18,8 +18,9 @@ std::string KmlAttributeText(const std::string& value);
 /**
  * Why the KML written for a model named @p name would not be well-formed or
  * would not read back as @p name: it holds "]]>" (which ends the CDATA
- * section libkml wraps it in), a control character, or bytes that are not
- * UTF-8. Empty when it can be written.
+ * section libkml wraps it in), a control character, bytes that are not
+ * UTF-8 or a character XML does not allow (U+FFFE, U+FFFF). Empty when it can be
+ * written.
  */
 std::string WhyKmlCannotHoldName(const std::string& name);
 

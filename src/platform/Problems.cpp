@@ -30,14 +30,32 @@ void ReportProblem(const std::string& file, const std::string& reason) {
   mine.list.push_back({file, reason});
 }
 
-std::vector<Problem> TakeProblems() {
+ProblemList TakeProblemList() {
   ThreadProblems& mine = Mine();
-  std::vector<Problem> out;
-  out.swap(mine.list);
-  if (mine.dropped > 0)
-    out.push_back({"", std::to_string(mine.dropped) + " further problems were not recorded"});
+  ProblemList out;
+  out.kept.swap(mine.list);
+  out.dropped = mine.dropped;
   mine.dropped = 0;
   return out;
+}
+
+std::vector<Problem> TakeProblems() {
+  ProblemList taken = TakeProblemList();
+  if (taken.dropped > 0)
+    taken.kept.push_back({"", std::to_string(taken.dropped) + " further problems were not recorded"});
+  return std::move(taken.kept);
+}
+
+void PutBackProblems(ProblemList problems) {
+  ThreadProblems& mine = Mine();
+  for (Problem& p : problems.kept) {
+    if (mine.list.size() >= kMaxProblems) {
+      ++mine.dropped;
+      continue;
+    }
+    mine.list.push_back(std::move(p));
+  }
+  mine.dropped += problems.dropped;
 }
 
 }  // namespace kmztile::platform

@@ -219,6 +219,22 @@ TEST_F(SourceCheck, ThreadsGiveTheSameReportInTheSameOrder) {
   }
 }
 
+// Each thread bounds its list of skipped names on its own: with more names
+// than the bound in one chunk, the count of names not recorded depended on
+// the number of threads.
+TEST_F(SourceCheck, ThreadsGiveTheSameReportBeyondTheBoundOfSkippedNames) {
+  const std::pair<const char*, int> links[] = {{"1", 10050}, {"2", 0}, {"3", 40}, {"4", 7}};
+  for (const auto& [name, count] : links) {
+    CopyReal("collada/duck/duck_triangles.dae", std::string(name) + ".dae");
+    Location(name, "116.5\n39.9\n");
+    fs::create_directories(src_ + "/" + name);
+    for (int i = 0; i < count; ++i) fs::create_symlink("x", src_ + "/" + name + "/link" + std::to_string(i) + ".png");
+  }
+  const SourceCheckReport one = CheckSourceFolder(src_);
+  ASSERT_TRUE(Has(one, ProblemSeverity::kWarning, "", "further problems were not recorded")) << one.problems.size();
+  for (int threads : {2, 3, 4}) EXPECT_EQ(Lines(CheckSourceFolder(src_, threads), src_ + "/"), Lines(one, src_ + "/")) << threads;
+}
+
 TEST_F(SourceCheck, FolderLevelProblems) {
   SourceCheckReport r = CheckSourceFolder(Path("absent"));
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "absent", "not a folder"));

@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "BaseParser.h"
 #include "TestSupport.h"
 #include "kml/dom.h"
@@ -47,10 +49,11 @@ class CoreEquivalence : public kmztest::CliTempDirTest {
  protected:
   // Builds @p source with the command and through the designed operations
   // (in a copy), then compares every tile of levels 15 to 18.
-  void ExpectSameTiles(const std::string& source, const std::string& crs) {
+  // @p exitCode is what the build must end with (1: it left models out).
+  void ExpectSameTiles(const std::string& source, const std::string& crs, int exitCode = 0) {
     const std::string out = Path("out");
     const auto run = kmztest::RunCli("build '" + source + "' '" + out + "' --quiet" + (crs.empty() ? "" : " --crs " + crs));
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.exitCode, exitCode) << run.err;
     const auto built = BuiltTiles(out);
 
     const std::string copy = Path("copy");
@@ -83,6 +86,31 @@ class CoreEquivalence : public kmztest::CliTempDirTest {
       ASSERT_NE(it, built.end()) << path << " was not built";
       EXPECT_TRUE(it->second == bytes) << path << " differs (" << it->second.size() << " vs " << bytes.size() << " bytes)";
     }
+  }
+
+  // Model @p name in @p src, a copy of the sample city's model @p sample
+  // whose texture reference "SAMPLE/facade.jpg" moves to the folder @p name.
+  void AddModelAs(const std::string& src, const std::string& sample, const std::string& name) {
+    std::string dae = kmztest::ReadFile(kCity + "/" + sample + ".dae"), inXml;
+    for (const char c : name) inXml += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' ? "&quot;" : std::string(1, c);
+    for (std::size_t at = 0; (at = dae.find(sample + "/", at)) != std::string::npos; at += inXml.size())
+      dae.replace(at, sample.size(), inXml);
+    kmztest::WriteFile(src + "/" + name + ".dae", dae);
+    fs::copy_file(kCity + "/" + sample + ".txt", src + "/" + name + ".txt");
+    fs::copy(kCity + "/" + sample, src + "/" + name);
+  }
+
+  // The ids of the placemarks in every tile below out/tiles, each checked to be its name.
+  std::set<std::string> PlacedModels() {
+    std::set<std::string> placed;
+    for (const auto& e : fs::recursive_directory_iterator(Path("out/tiles")))
+      for (const kmldom::FolderPtr& folder : e.is_regular_file() ? KmlFoldersOf(e.path().string()) : std::vector<kmldom::FolderPtr>())
+        for (std::size_t i = 0; i < folder->get_feature_array_size(); ++i)
+          if (const kmldom::PlacemarkPtr p = kmldom::AsPlacemark(folder->get_feature_array_at(i))) {
+            EXPECT_EQ(p->get_id(), p->get_name()) << e.path();
+            placed.insert(p->get_id());
+          }
+    return placed;
   }
 };
 
@@ -129,27 +157,11 @@ TEST_F(CoreEquivalence, NamesWithMarkupCharactersGiveWellFormedTilesOrAreRefused
   const std::vector<std::string> names = {"0001", "a&b", "q\"x", "l<t", "g>t"};
   fs::create_directories(src);
   fs::copy_file(kCity + "/doc.kml", src + "/doc.kml");
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string sample = "000" + std::to_string(i + 1), name = names[i];
-    // The model's texture reference, "SAMPLE/facade.jpg", moved to its own folder, as XML text.
-    std::string dae = kmztest::ReadFile(kCity + "/" + sample + ".dae"), inXml;
-    for (const char c : name) inXml += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' ? "&quot;" : std::string(1, c);
-    for (std::size_t at = 0; (at = dae.find(sample + "/", at)) != std::string::npos; at += inXml.size())
-      dae.replace(at, sample.size(), inXml);
-    kmztest::WriteFile(src + "/" + name + ".dae", dae);
-    fs::copy_file(kCity + "/" + sample + ".txt", src + "/" + name + ".txt");
-    fs::copy(kCity + "/" + sample, src + "/" + name);
-  }
+  for (std::size_t i = 0; i < names.size(); ++i) AddModelAs(src, "000" + std::to_string(i + 1), names[i]);
   ExpectSameTiles(src, "EPSG:4527");
 
-  std::set<std::string> placed, packaged;
-  for (const auto& e : fs::recursive_directory_iterator(Path("out/tiles")))
-    for (const kmldom::FolderPtr& folder : e.is_regular_file() ? KmlFoldersOf(e.path().string()) : std::vector<kmldom::FolderPtr>())
-      for (std::size_t i = 0; i < folder->get_feature_array_size(); ++i)
-        if (const kmldom::PlacemarkPtr p = kmldom::AsPlacemark(folder->get_feature_array_at(i))) {
-          EXPECT_EQ(p->get_id(), p->get_name()) << e.path();
-          placed.insert(p->get_id());
-        }
+  const std::set<std::string> placed = PlacedModels();
+  std::set<std::string> packaged;
   for (const std::string& name : names)
     for (const kmldom::FolderPtr& folder : KmlFoldersOf(Path("copy/middle/" + name + ".kmz")))
       packaged.insert(folder->get_name());
@@ -170,4 +182,31 @@ TEST_F(CoreEquivalence, NamesWithMarkupCharactersGiveWellFormedTilesOrAreRefused
   EXPECT_NE(package.err.find("model c]]>d was left out"), std::string::npos) << package.err;
   EXPECT_FALSE(fs::exists(src + "/middle/c]]>d.kmz"));
   EXPECT_TRUE(fs::exists(src + "/middle/a&b.kmz"));
+}
+
+// The build took a name KML cannot hold into the template chain before
+// leaving its model out: every model after it (in name order) was lost,
+// "its package could not be written". Bytes that are not UTF-8 were not
+// refused at all and failed every tile holding the model. Now each such
+// name is refused by the check and left out by both paths before the
+// template takes it, and the models around it are built as packaging builds
+// them.
+TEST_F(CoreEquivalence, NamesKmlCannotHoldAreLeftOutWithoutTakingOtherModels) {
+  const std::string src = Path("src");
+  fs::create_directories(src);
+  fs::copy_file(kCity + "/doc.kml", src + "/doc.kml");
+  const std::vector<std::string> refused = {"0001]]>x", "0001\xff", "0001\xef\xbf\xbe", "0001\xed\xa0\x80", "0001\x01"};
+  for (const char* name : {"0001", "0002", "0003"}) AddModelAs(src, name, name);
+  for (const std::string& name : refused) AddModelAs(src, "0001", name);
+
+  const auto check = kmztest::RunCli("check --json '" + src + "'");
+  EXPECT_EQ(check.exitCode, 1);
+  const auto report = nlohmann::json::parse(check.out);
+  std::size_t errors = 0;
+  for (const auto& p : report.at("problems"))
+    errors += p.at("severity") == "error" && p.at("reason").get<std::string>().find("rename the model") != std::string::npos;
+  EXPECT_EQ(errors, refused.size()) << check.out;
+
+  ExpectSameTiles(src, "EPSG:4527", 1);
+  EXPECT_EQ(PlacedModels(), (std::set<std::string>{"0001", "0002", "0003"}));
 }

@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
+#include <thread>
 
 #include "BaseParser.h"
 #include "TestSupport.h"
@@ -178,6 +181,42 @@ TEST_F(HostileFolderTest, FifosAreRefusedWithoutBlocking) {
     EXPECT_TRUE(Recorded(kmztile::platform::TakeProblems(), "/0003.dae"));  // this thread's list
   });
   EXPECT_EQ(Entries(src + "/middle/0001.kmz").count("models/0001/pipe.jpg"), 0u);
+}
+
+// A file looked at, then opened by name: a FIFO put in its place between the
+// two made the open wait for a writer forever. The name here swaps between a
+// plain file and a FIFO while it is opened again and again.
+TEST_F(HostileFolderTest, AFileSwappedForAFifoWhileOpenedNeverBlocks) {
+  const std::string path = Path("model.dae"), other = Path("other");
+  kmztest::WriteFile(path, "<COLLADA/>");
+  ASSERT_EQ(::mkfifo(other.c_str(), 0600), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+  });
+  auto opens = std::async(std::launch::async, [&] {
+    int plain = 0;
+    for (int i = 0; i < 20000; ++i) {
+      std::ifstream in;
+      if (!kmztile::platform::OpenInput(in, path, true)) continue;
+      std::string text;
+      std::getline(in, text);
+      EXPECT_EQ(text, "<COLLADA/>");
+      ++plain;
+    }
+    return plain;
+  });
+  const bool prompt = opens.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  stop = true;
+  swapper.join();
+  if (!prompt) {
+    ADD_FAILURE() << "an open blocked on the FIFO swapped in for " << path;
+    for (const std::string& name : {path, other}) {  // a writer lets the blocked open return
+      const int unblock = ::open(name.c_str(), O_WRONLY | O_NONBLOCK);
+      if (unblock >= 0) ::close(unblock);
+    }
+  }
+  EXPECT_GT(opens.get(), 0);
 }
 
 // The build hard-links source files into its working folder; a write through

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <set>
 
 #include "placement/detail/ColladaImages.h"
@@ -76,13 +77,13 @@ class FolderChecker {
     // The platform records every name its listings skip (symbolic links,
     // FIFOs, names holding a backslash); they become warnings here, and
     // whatever the caller had recorded before is handed back afterwards.
-    std::vector<platform::Problem> callers = platform::TakeProblems();
+    platform::ProblemList callers = platform::TakeProblemList();
     Scan(threads);
     std::set<std::pair<std::string, std::string>> seen;  // a folder listed twice reports its names once
     for (auto& p : platform::TakeProblems())
       if (seen.insert({p.file, p.reason}).second)
         report_.problems.push_back({ProblemSeverity::kWarning, std::move(p.file), std::move(p.reason), true});
-    for (const auto& p : callers) platform::ReportProblem(p.file, p.reason);
+    platform::PutBackProblems(std::move(callers));
     return std::move(report_);
   }
 
@@ -99,6 +100,22 @@ class FolderChecker {
     const std::vector<std::string> models = ListModels();
     if (models.empty()) Error(folder_, "holds no model file (*.dae): the build stops without writing anything");
     CheckModels(models, threads);
+    CheckSharedNames(models);
+  }
+
+  // Model files whose extensions differ only in letter case ("7.dae" and
+  // "7.DAE") name one model twice: the tiles would hold two placemarks of one
+  // id, which 3D Tiles refuse and readers confuse.
+  void CheckSharedNames(const std::vector<std::string>& models) {
+    std::map<std::string, std::string> first;  // model name -> the first file naming it
+    for (const std::string& file : models) {
+      if (file.size() <= 4) continue;
+      const auto named = first.emplace(file.substr(0, file.size() - 4), file);
+      if (!named.second)
+        Error(folder_ + "\\" + file, "names the same model as \"" + named.first->second +
+                                         "\" (the extensions differ only in letter case); the tiles hold a model "
+                                         "name once, so the model is left out: rename one of the files");
+    }
   }
 
   // A checker of the same folder with a report of its own.
@@ -112,21 +129,23 @@ class FolderChecker {
       for (const std::string& m : models) CheckModel(m);
       return;
     }
-    std::vector<platform::Problem> skipped = platform::TakeProblems();
+    // Each thread's list is bounded on its own; put back one after another
+    // they read as one thread's list, with the same count of dropped names.
+    platform::ProblemList skipped = platform::TakeProblemList();
     const std::size_t chunks = platform::ChunkCount(models.size(), threads);
     std::vector<FolderChecker> parts(chunks, FolderChecker(*this, true));
-    std::vector<std::vector<platform::Problem>> partSkipped(chunks);
+    std::vector<platform::ProblemList> partSkipped(chunks);
     platform::RunChunks(models.size(), threads, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) parts[chunk].CheckModel(models[i]);
-      partSkipped[chunk] = platform::TakeProblems();
+      partSkipped[chunk] = platform::TakeProblemList();
     });
+    platform::PutBackProblems(std::move(skipped));
     for (std::size_t c = 0; c < chunks; ++c) {
       auto& part = parts[c].report_;
       std::move(part.problems.begin(), part.problems.end(), std::back_inserter(report_.problems));
       std::move(part.models.begin(), part.models.end(), std::back_inserter(report_.models));
-      std::move(partSkipped[c].begin(), partSkipped[c].end(), std::back_inserter(skipped));
+      platform::PutBackProblems(std::move(partSkipped[c]));
     }
-    for (const auto& p : skipped) platform::ReportProblem(p.file, p.reason);
   }
 
   void Add(ProblemSeverity severity, const std::string& file, std::string reason) {
