@@ -121,6 +121,10 @@ for arg in sys.argv[2:]:
             # single worker's CPU time over the busiest of the JOBS workers'.
             row["tiles_cpu_s_jobs1"] = round(j1["stages"]["tiles_cpu"], 2)
             row["tiles_cpu_speedup"] = round(j1["stages"]["tiles_cpu"] / st["tiles_cpu_busiest_worker"], 2)
+            # One worker alone on the machine, as the floor is timed: two
+            # workers on two virtual cores slow each other down.
+            if f["floor_s"]:
+                row["tile_work_jobs1_over_floor"] = round(j1["stages"]["tiles_cpu"] / f["floor_s"], 2)
     if both != "null":
         b3 = json.load(open(both + ".json"))
         rss3, wall3, user3, system3 = open(both + ".time").read().split()[-4:]
@@ -160,7 +164,8 @@ for r in rows:
               f"speed-up {r['tiles_speedup']}x" +
               (f"; CPU: --jobs 1 {r['tiles_cpu_s_jobs1']} s, busiest of {jobs} workers "
                f"{round(r['stages']['tiles_cpu_busiest_worker'], 2)} s, speed-up {r['tiles_cpu_speedup']}x"
-               if "tiles_cpu_speedup" in r else ""))
+               if "tiles_cpu_speedup" in r else "") +
+              (f"; --jobs 1 tile CPU/floor {r['tile_work_jobs1_over_floor']}" if "tile_work_jobs1_over_floor" in r else ""))
 for r in rows:
     if "kmz_3dtiles" in r:
         t = r["kmz_3dtiles"]
