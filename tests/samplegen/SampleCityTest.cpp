@@ -26,12 +26,13 @@ namespace {
 class SampleCityTest : public kmztest::TempDirTest {
  protected:
   samplegen::CityReport Generate(const std::string& folder, int models, std::uint64_t seed = 7, int maxTexture = 1024,
-                                 bool real = false) {
+                                 bool real = false, int grain = 0) {
     samplegen::CityOptions options;
     options.out = Path(folder);
     options.models = models;
     options.seed = seed;
     options.maxTexture = maxTexture;
+    options.grain = grain;
     if (real) options.realData = kmztest::RealData("collada");
     return samplegen::GenerateCity(options);
   }
@@ -264,13 +265,7 @@ TEST_F(SampleCityTest, MinTextureRaisesEveryFacadeButKeepsTheCap) {
 
 TEST_F(SampleCityTest, GrainChangesOnlyThePixelsAndMakesTexturesPhotoLike) {
   Generate("flat", 20, 5, 256);
-  samplegen::CityOptions options;
-  options.out = Path("grain");
-  options.models = 20;
-  options.seed = 5;
-  options.maxTexture = 256;
-  options.grain = 8;
-  samplegen::GenerateCity(options);
+  Generate("grain", 20, 5, 256, false, 8);
   const auto flat = Files("flat");
   const auto grain = Files("grain");
   ASSERT_EQ(flat.size(), grain.size());
