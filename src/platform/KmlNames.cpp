@@ -55,15 +55,19 @@ bool XmlReadsBack(const std::string& name) {
 std::string WhyKmlCannotHoldName(const std::string& name) {
   if (name.find("]]>") != std::string::npos)
     return "the model name holds \"]]>\", which ends the CDATA section KML writes the name in; rename the model";
+  bool ascii = true;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
+    ascii = ascii && byte < 0x80;
     if (byte >= 0x20) continue;
     char code[8];
     std::snprintf(code, sizeof code, "0x%02X", byte);
     return std::string("the model name holds the control character ") + code +
            ", which KML cannot hold or does not read back; rename the model";
   }
-  if (!XmlReadsBack(name))
+  // Printable ASCII is always XML text; only other bytes need a reader's word
+  // (a parser per model name would cost a city of plain names for nothing).
+  if (!ascii && !XmlReadsBack(name))
     return "the model name is not UTF-8 text, or holds a character XML does not allow (such as U+FFFE); KML cannot "
            "hold it; rename the model";
   return {};
