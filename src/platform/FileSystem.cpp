@@ -124,6 +124,12 @@ bool IsDirectory(const std::string& path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+PathKind KindOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(NativePath(path).c_str(), &st) != 0) return PathKind::Missing;
+  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
+}
+
 bool MakeDirectory(const std::string& path) {
   if (InjectedFault(FileOp::Directory)) return false;
   return ::mkdir(NativePath(path).c_str(), 0777) == 0;

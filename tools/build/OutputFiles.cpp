@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
@@ -106,13 +107,29 @@ std::vector<std::string> ListFolder(const std::string& path) {
 }
 
 void AppendToFile(const std::string& path, const std::string& line) {
-  Fd file;
-  file.fd = OpenForWriting(path, O_APPEND);
-  if (file.fd < 0) Fail(path, "cannot open it", errno);
-  if (!WriteAll(file.fd, line)) Fail(path, "write failed", errno);
-  const int fd = file.fd;
-  file.fd = -1;
-  if (::close(fd) != 0) Fail(path, "write failed", errno);
+  AppendFile file(path);
+  file.Append(line);
+  file.Close();
+}
+
+AppendFile::AppendFile(std::string path) : path_(std::move(path)) {}
+
+AppendFile::~AppendFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void AppendFile::Append(const std::string& line) {
+  if (fd_ < 0) {
+    fd_ = OpenForWriting(path_, O_APPEND);
+    if (fd_ < 0) Fail(path_, "cannot open it", errno);
+  }
+  if (!WriteAll(fd_, line)) Fail(path_, "write failed", errno);
+}
+
+void AppendFile::Close() {
+  const int fd = fd_;
+  fd_ = -1;
+  if (fd >= 0 && ::close(fd) != 0) Fail(path_, "write failed", errno);
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {
@@ -121,17 +138,21 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 }
 
 void WriteFileAtomically(const std::string& path, const std::function<const std::string*()>& next, bool durable) {
-  const fs::path target(path);
-  if (target.has_parent_path()) {
-    if (Injected(FileOp::Directory)) Fail(path, "cannot create its folder", errno);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) Fail(path, "cannot create its folder", ec.value());
-  }
   // The process id keeps two workers writing the same tile from sharing a temporary file.
   const std::string temporary = path + "." + std::to_string(::getpid()) + ".partial";
   Fd file;
   file.fd = OpenForWriting(temporary, O_TRUNC);
+  // Most files go to a folder that exists already (a tile's row folder holds
+  // many tiles): its parents are made only when the file cannot be created
+  // for want of them, which saves a look at the folder per file.
+  const fs::path target(path);
+  if (file.fd < 0 && errno == ENOENT && target.has_parent_path()) {
+    if (Injected(FileOp::Directory)) Fail(path, "cannot create its folder", errno);
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) Fail(path, "cannot create its folder", ec.value());
+    file.fd = OpenForWriting(temporary, O_TRUNC);
+  }
   if (file.fd < 0) Fail(path, "cannot create " + temporary, errno);
   try {
     for (const std::string* data = next(); data; data = next())

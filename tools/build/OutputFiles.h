@@ -30,6 +30,27 @@ void WriteFileAtomically(const std::string& path, const std::function<const std:
 /** Appends @p line to @p path (created when missing) in one write. @throws std::runtime_error */
 void AppendToFile(const std::string& path, const std::string& line);
 
+/**
+ * A file lines are appended to, each in one write, kept open from the first
+ * line to Close (or destruction): for a record that grows by a line per
+ * tile. The file is created when missing.
+ */
+class AppendFile {
+ public:
+  explicit AppendFile(std::string path);
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  /** @throws std::runtime_error naming the file and the cause */
+  void Append(const std::string& line);
+  /** Closes the file; the next line opens it again. @throws std::runtime_error when the close fails */
+  void Close();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 /** Creates a folder and its parents. @throws std::runtime_error naming the folder */
 void CreateFolders(const std::string& path);
 

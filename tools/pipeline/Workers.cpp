@@ -159,7 +159,8 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
   kmztile::core::TileGlbs glbs;
   const auto hitsBefore = cache.Hits(), missesBefore = cache.Misses();
   kmztile::core::AreaModels area;
-  const std::string manifest = ManifestPath(s.out, s.shard, job).string();
+  // Kept open for the whole stage: a line per tile, each in one write.
+  build::AppendFile manifest(ManifestPath(s.out, s.shard, job).string());
   const long killAfter = KillAfterTiles(forked);
   std::string stopped;
   while (stopped.empty() && !counters.stop.load()) {
@@ -178,7 +179,7 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
       try {
         // Its messages are for people: bytes of a file name that are not
         // UTF-8 (which JSON cannot hold) are shown as replacement characters.
-        build::AppendToFile(manifest, build::JsonText(line) + "\n");
+        manifest.Append(build::JsonText(line) + "\n");
       } catch (const std::exception& e) {
         std::error_code ec;
         if (!failed) std::filesystem::remove(s.out / build::TilePath(KeyOf(todo[i])), ec);
@@ -202,6 +203,11 @@ std::string Work(const kmztile::core::SourceCatalog& catalog, const std::vector<
     cache.Clear();
     area.Clear();
     glbs.Forget();
+  }
+  try {
+    manifest.Close();
+  } catch (const std::exception& e) {
+    if (stopped.empty()) stopped = e.what();
   }
   const long long cpu = ProcessCpuNanos() - cpuStart;
   counters.cpuNanos += cpu;

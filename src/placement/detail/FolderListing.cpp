@@ -17,7 +17,7 @@ std::string FileExtension(const std::string& name) {
 }
 
 void ListFolderFiles(const std::string& folder, const std::string& extension, std::vector<std::string>& out) {
-  if (platform::PathExists(folder) && !platform::IsDirectory(folder)) {
+  if (platform::KindOf(folder) == platform::PathKind::Other) {
     platform::ReportProblem(platform::NativePath(folder), "is a file where a folder belongs; nothing of it is listed");
     return;
   }

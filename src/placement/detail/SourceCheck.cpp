@@ -95,7 +95,7 @@ class FolderChecker {
     }
     CheckTemplate();
     const std::string middle = folder_ + "\\middle";
-    if (platform::PathExists(middle) && !platform::IsDirectory(middle))
+    if (platform::KindOf(middle) == platform::PathKind::Other)
       Error(middle, "is a file, but the packages are written into a folder of this name");
     const std::vector<std::string> models = ListModels();
     if (models.empty()) Error(folder_, "holds no model file (*.dae): the build stops without writing anything");
@@ -287,9 +287,10 @@ class FolderChecker {
         continue;
       }
       texture.path = resolved.path;
-      if (platform::IsDirectory(texture.path)) {
+      const platform::PathKind kind = platform::KindOf(texture.path);
+      if (kind == platform::PathKind::Directory) {
         Error(modelPath, "texture \"" + uri + "\" names the folder " + texture.path + ", not a file");
-      } else if (!platform::PathExists(texture.path)) {
+      } else if (kind == platform::PathKind::Missing) {
         Error(modelPath, "texture \"" + uri + "\": " + MissingReason(texture.path, texture.path));
       } else {
         texture.exists = true;
@@ -312,8 +313,9 @@ class FolderChecker {
       LeftOut(path, "the texture folder is a symbolic link; links are not followed, so nothing of it is packed");
       return;
     }
-    if (!platform::PathExists(path)) return;
-    if (!platform::IsDirectory(path)) {
+    const platform::PathKind kind = platform::KindOf(path);
+    if (kind == platform::PathKind::Missing) return;
+    if (kind != platform::PathKind::Directory) {
       LeftOut(path, "is a file where the model's texture folder belongs; nothing of it is packed");
       return;
     }
