@@ -59,6 +59,11 @@ TEST(TemplateKml, ReasonsForUnusableTemplates) {
         "not a <Model>");
   fails(Template("<Placemark><Model><Link><href>m.dae</href></Link></Model></Placemark>"), "no <Location>");
   fails(Template("<Style id=\"p\"/>" + std::string(kModelMark)), "serialised");
+  // Values that read back only escaped: each model's document is the last one written again.
+  for (const char* attribute : {"id=\"a&amp;b\"", "id=\"a&lt;b\"", "targetId=\"a&quot;b\"", "id=\"&#38;\""})
+    fails(Template("<Style " + std::string(attribute) + "/>" + kModelMark), "no longer reads as KML");
+  EXPECT_EQ(CheckTemplateKml(Template("<Style id=\"a&gt;b\"/>" + std::string(kModelMark))), "")
+      << "> needs no escape in an attribute";
   fails(kmztest::ReadFile(kmztest::RealData("kmz/kml/all-altitudemodes.kml")), "not a <Folder>");
   fails(kmztest::ReadFile(kmztest::RealData("kmz/kml/100_nested_folders.kml")), "root element is not <kml>");
   // Tiles replace the placemark named "Model" of each package; under any

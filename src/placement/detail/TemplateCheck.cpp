@@ -31,6 +31,16 @@ std::string CheckTemplateKml(const std::string& kmlText) {
   // duplicate ids; the template's ids all survive the rewrite.
   const kmlengine::KmlFilePtr file = kmlengine::KmlFile::CreateFromImport(root);
   if (!file) return "it cannot be serialised again (duplicate id attributes?)";
+  // Each model's document is the template written again and read back by
+  // the next model. The writer puts attribute values out as they were read,
+  // so a value holding &, < or a quote (written &amp; &lt; &quot; in the
+  // file) comes out as markup that no longer reads: the first model would
+  // be packed and every later one lost.
+  std::string written, again;
+  if (!file->SerializeToString(&written)) return "it cannot be written as KML again";
+  if (!kmldom::Parse(written, &again))
+    return "written again, it no longer reads as KML (an attribute value holding &, < or \" is written back "
+           "unescaped; write it without them)" + (again.empty() ? std::string() : ": " + again);
   return {};
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Whether a template KML can be rewritten for every model: it must parse
 // into a kml root whose feature is a Folder holding a Placemark with a
-// Model that has a Location (Orientation and Scale take KML defaults).
+// Model that has a Location (Orientation and Scale take KML defaults), and
+// what it is written as must read again, as each model's document is the
+// one before it written again.
 #include <string>
 
 namespace kmztile::placement::detail {
