@@ -17,6 +17,22 @@ void SampleRow(const std::uint8_t* row, const std::vector<std::size_t>& columns,
   }
 }
 
+// Three channels: a pixel is moved as four bytes, the fourth overwritten by
+// the next pixel, which is one move instead of two. The last pixel of a row,
+// and any whose four bytes would pass the end of the source row (@p rowBytes),
+// take three.
+void SampleRow3(const std::uint8_t* row, std::size_t rowBytes, const std::vector<std::size_t>& columns,
+                std::uint8_t* out) {
+  const std::size_t n = columns.size();
+  std::size_t i = 0;
+  for (; i + 1 < n && columns[i] + 4 <= rowBytes; ++i, out += 3) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, row + columns[i], 4);
+    std::memcpy(out, &pixel, 4);
+  }
+  for (; i < n; ++i, out += 3) std::memcpy(out, row + columns[i], 3);
+}
+
 // Nearest-pixel scaling of a whole raster: each target pixel takes the
 // source pixel under its centre.
 detail::Raster Nearest(const detail::Raster& src, long width, long height) {
@@ -36,7 +52,7 @@ detail::Raster Nearest(const detail::Raster& src, long width, long height) {
     const std::uint8_t* row = src.pixels.data() + static_cast<std::size_t>(sy) * src.width * c;
     switch (c) {
       case 1: SampleRow<1>(row, columns, out); break;
-      case 3: SampleRow<3>(row, columns, out); break;
+      case 3: SampleRow3(row, static_cast<std::size_t>(src.width) * 3, columns, out); break;
       case 4: SampleRow<4>(row, columns, out); break;
       default:
         for (long x = 0; x < width; ++x) std::memcpy(out + x * c, row + columns[x], c);

@@ -1,5 +1,6 @@
 // The image class over real JPEG, PNG and TIFF files: what decodes, at what
 // size, what must be refused without crashing, resampling and encoding.
+#include <array>
 #include <cstring>
 
 #include "TestSupport.h"
@@ -133,6 +134,37 @@ TEST(Image, NearestPixelResampling) {
   EXPECT_EQ(3, image.GetHeight());
   EXPECT_FALSE(image.Resample(0, 5));
   EXPECT_EQ(6, image.GetWidth());
+}
+
+// Resampling against the rule spelled out pixel by pixel, for every channel
+// count and for shrinking, enlarging and odd ratios: each target pixel is the
+// source pixel under its centre, whole (no byte of a neighbour).
+TEST(Image, ResamplingTakesTheSourcePixelUnderEachCentre) {
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+  for (const int channels : {1, 3, 4}) {
+    for (const auto& [sw, sh, dw, dh] : std::vector<std::array<long, 4>>{
+             {64, 48, 32, 24}, {65, 33, 17, 9}, {7, 5, 20, 11}, {1, 1, 3, 2}, {40, 3, 1, 1}, {9, 9, 9, 9}, {5, 8, 8, 5}}) {
+      detail::Raster source{sw, sh, channels, {}};
+      source.pixels.resize(static_cast<std::size_t>(sw * sh * channels));
+      for (auto& byte : source.pixels) byte = next();
+      std::string png;
+      ASSERT_TRUE(detail::EncodePng(source, 1, png));
+      std::string out;
+      ASSERT_TRUE(Decode(png, 4).Resampled(dw, dh).Encode(out, 4));
+      detail::Raster back;
+      ASSERT_EQ(detail::DecodeStatus::kOk,
+                detail::DecodePng(reinterpret_cast<const unsigned char*>(out.data()), out.size(), back));
+      ASSERT_EQ(back.channels, channels);
+      detail::Pixels expected;
+      for (long y = 0; y < dh; ++y)
+        for (long x = 0; x < dw; ++x) {
+          const long sx = static_cast<long>((x + 0.5) * sw / dw), sy = static_cast<long>((y + 0.5) * sh / dh);
+          for (int k = 0; k < channels; ++k) expected.push_back(source.pixels[static_cast<std::size_t>((sy * sw + sx) * channels + k)]);
+        }
+      EXPECT_TRUE(back.pixels == expected) << channels << " channels, " << sw << "x" << sh << " -> " << dw << "x" << dh;
+    }
+  }
 }
 
 // The const resize the tile writer uses on cached decodes: the same pixels as
