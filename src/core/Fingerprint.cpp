@@ -40,14 +40,18 @@ std::string HashOf(const char* data, std::size_t size) {
 // The stamp of one file, its hash reused when size and time are unchanged.
 std::string FileHash(const std::string& path, const FileStamps& known, FileStamps& seen) {
   FileStamp stamp;
-  if (!platform::StatFile(path, stamp.size, stamp.mtimeNs)) return "missing";
   const auto it = known.find(path);
+  // A file the last run did not see is read at once: the open file tells
+  // its size and time, which spares a look at the name first.
+  if (it != known.end() && !platform::StatFile(path, stamp.size, stamp.mtimeNs)) return "missing";
   if (it != known.end() && it->second.size == stamp.size && it->second.mtimeNs == stamp.mtimeNs) {
     stamp.hash = it->second.hash;
   } else {
     // Hashed as read: a city's textures are never copied whole for it.
     Hasher hasher;
-    const bool read = platform::ReadFilePieces(path, [&hasher](const char* data, std::size_t size) { hasher.Add(data, size); });
+    const bool read = platform::ReadFilePieces(
+        path, [&hasher](const char* data, std::size_t size) { hasher.Add(data, size); }, &stamp.size, &stamp.mtimeNs);
+    if (!read && it == known.end() && !platform::StatFile(path, stamp.size, stamp.mtimeNs)) return "missing";
     stamp.hash = read ? hasher.Hex() : "unreadable";
   }
   std::string result = std::to_string(stamp.size) + ":" + stamp.hash;

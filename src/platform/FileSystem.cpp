@@ -248,11 +248,21 @@ bool OpenInput(std::ifstream& in, const std::string& path, bool binary) {
 
 bool ReadWholeFile(const std::string& path, std::string& out) { return ReadRegularFile(path, out, 0); }
 
-bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take) {
+bool OpensAsPlainFile(const std::string& path) {
+  if (InjectedFault(FileOp::Open)) return false;
+  const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  struct stat st {};
+  return file.fd >= 0 && ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take,
+                    std::uint64_t* size, std::int64_t* mtimeNs) {
   if (InjectedFault(FileOp::Open)) return false;
   const Descriptor file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (size) *size = static_cast<std::uint64_t>(st.st_size);
+  if (mtimeNs) *mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   // The size the file had when opened is read, as ReadWholeFile does.
   std::array<char, 1 << 16> buffer;  // left uninitialised: read fills what is used
   std::size_t left = static_cast<std::size_t>(st.st_size);

@@ -56,9 +56,11 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 /**
  * ReadWholeFile a piece at a time: each piece goes to @p take as it is read,
  * so the file is never held whole (hashing a file needs no copy of it).
+ * @p size and @p mtimeNs, when given, receive those of the file as opened.
  * @return false when it cannot be read to its end.
  */
-bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take);
+bool ReadFilePieces(const std::string& path, const std::function<void(const char* data, std::size_t size)>& take,
+                    std::uint64_t* size = nullptr, std::int64_t* mtimeNs = nullptr);
 /**
  * ReadWholeFile for a file named inside a folder the library walks (a model,
  * location text, template or texture): a symbolic link is refused too, so
@@ -91,6 +93,12 @@ std::string TemporarySibling(const std::string& path);
  * "is a folder, not a file", "cannot be read: Permission denied" and so on.
  */
 std::string WhyUnreadable(const std::string& path);
+
+/**
+ * True when @p path is a plain file (no symbolic link, FIFO, device or
+ * folder) that opens for reading; it is closed again at once.
+ */
+bool OpensAsPlainFile(const std::string& path);
 
 /** Opens a stream for reading (binary or text); a FIFO, device or folder is refused. */
 bool OpenInput(std::ifstream& in, const std::string& path, bool binary);

@@ -176,9 +176,12 @@ TEST_F(SourceCheck, EveryModelProblemIsListedWithItsFile) {
   fs::create_directories(src_ + "/4/sub");
   kmztest::WriteFile(src_ + "/5.dae", "");
   Location("5", "inf\n1\n");
+  CopyReal("collada/duck/duck_triangles.dae", "6.dae");
+  kmztest::WriteFile(Path("elsewhere.txt"), "116.5\n39.9\n");
+  fs::create_symlink(Path("elsewhere.txt"), src_ + "/6.txt");
 
   const SourceCheckReport r = CheckSourceFolder(src_);
-  EXPECT_EQ(r.models.size(), 5u);
+  EXPECT_EQ(r.models.size(), 6u);
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "1.dae", "\"./duckCM.png\"")) << Dump(r);
   EXPECT_TRUE(Has(r, ProblemSeverity::kWarning, "1.txt", "ignored: \"E\""));
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "1.txt", "line 2 (y, latitude or northing) holds no number"));
@@ -189,6 +192,7 @@ TEST_F(SourceCheck, EveryModelProblemIsListedWithItsFile) {
   EXPECT_TRUE(Has(r, ProblemSeverity::kWarning, "4/sub", "not packed"));
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "5.dae", "empty"));
   EXPECT_TRUE(Has(r, ProblemSeverity::kError, "5.txt", "not a finite number"));
+  EXPECT_TRUE(Has(r, ProblemSeverity::kError, "6.txt", "is a symbolic link"));
   EXPECT_FALSE(Has(r, ProblemSeverity::kError, "2.dae", "")) << Dump(r);
 }
 

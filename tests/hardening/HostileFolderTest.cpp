@@ -22,6 +22,7 @@
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
 #include "platform/Problems.h"
+#include "placement/detail/TemplateRewrite.h"
 
 namespace fs = std::filesystem;
 
@@ -123,6 +124,10 @@ TEST_F(HostileFolderTest, SymbolicLinksAreNeitherFollowedNorPacked) {
   fs::copy_file(kCity + "/0002.txt", Path("outside/0002.txt"));
   fs::create_symlink(Path("outside/0002.txt"), src + "/0002.txt");
   fs::create_directory_symlink(Path("outside"), src + "/0002");
+  // A model file behind a link, beside a location text of its own.
+  fs::copy_file(kCity + "/0003.dae", Path("outside/0003.dae"));
+  fs::create_symlink(Path("outside/0003.dae"), src + "/0003.dae");
+  fs::copy_file(kCity + "/0003.txt", src + "/0003.txt");
 
   ASSERT_TRUE(Package(src));
   for (const auto& [name, bytes] : Entries(src + "/middle/0001.kmz")) {
@@ -130,8 +135,9 @@ TEST_F(HostileFolderTest, SymbolicLinksAreNeitherFollowedNorPacked) {
     EXPECT_EQ(name.find("up"), std::string::npos) << name;
   }
   EXPECT_FALSE(kmztest::Exists(src + "/middle/0002.kmz")) << "a location read through a link placed the model";
+  EXPECT_FALSE(kmztest::Exists(src + "/middle/0003.kmz")) << "a model file read through a link was packed";
   const auto problems = kmztile::platform::TakeProblems();
-  for (const char* file : {"/0001/stolen.jpg", "/0001/up", "/0001/up2", "/0002.txt"})
+  for (const char* file : {"/0001/stolen.jpg", "/0001/up", "/0001/up2", "/0002.txt", "/0003.dae"})
     EXPECT_TRUE(Recorded(problems, file)) << file;
 
   // A template behind a link is not read either.
@@ -181,6 +187,25 @@ TEST_F(HostileFolderTest, FifosAreRefusedWithoutBlocking) {
     EXPECT_TRUE(Recorded(kmztile::platform::TakeProblems(), "/0003.dae"));  // this thread's list
   });
   EXPECT_EQ(Entries(src + "/middle/0001.kmz").count("models/0001/pipe.jpg"), 0u);
+}
+
+// The model file a package takes, named as listed or in letter case as the
+// model: only a plain file, never one behind a link (which could lead out of
+// the folder), a FIFO (whose open would wait for a writer) or a folder.
+TEST_F(HostileFolderTest, AModelFileIsTakenOnlyAsAPlainFile) {
+  const std::string src = Path("src");
+  kmztest::WriteFile(src + "/1.dae", "<COLLADA/>");
+  kmztest::WriteFile(Path("outside/2.dae"), "<COLLADA/>");
+  fs::create_symlink(Path("outside/2.dae"), src + "/2.dae");
+  ASSERT_EQ(::mkfifo((src + "/3.dae").c_str(), 0600), 0);
+  fs::create_directories(src + "/4.dae");
+  kmztest::WriteFile(src + "/5.DAE", "<COLLADA/>");
+  using kmztile::placement::detail::ModelFilePath;
+  EXPECT_EQ(ModelFilePath(src, "1", "1.dae"), src + "\\1.dae");
+  EXPECT_EQ(ModelFilePath(src, "5", "5.DAE"), src + "\\5.DAE");
+  ReturnsPromptly("taking a model file", src + "/3.dae", [&] {
+    for (const char* name : {"2", "3", "4", "6"}) EXPECT_EQ(ModelFilePath(src, name, name + std::string(".dae")), "") << name;
+  });
 }
 
 // A file looked at, then opened by name: a FIFO put in its place between the

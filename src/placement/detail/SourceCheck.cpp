@@ -217,13 +217,13 @@ class FolderChecker {
   void CheckLocation(SourceModel& model) {
     const std::string path = folder_ + "\\" + model.name + ".txt";
     std::string text;
-    if (platform::IsSymbolicLink(path)) {
-      Error(path, "the location text is a symbolic link; links are not followed, so the model is left out");
-      return;
-    }
+    // The read refuses a symbolic link itself; only a refusal looks at why.
     if (!platform::ReadPlainFile(path, text)) {
-      Error(path, platform::PathExists(path) ? "the location text " + platform::WhyUnreadable(path)
-                                             : MissingReason(path, "the location text") + " (the model would stand at 0, 0)");
+      if (platform::IsSymbolicLink(path))
+        Error(path, "the location text is a symbolic link; links are not followed, so the model is left out");
+      else
+        Error(path, platform::PathExists(path) ? "the location text " + platform::WhyUnreadable(path)
+                                               : MissingReason(path, "the location text") + " (the model would stand at 0, 0)");
       return;
     }
     const LocationLines lines = ReadLocationLines(text);

@@ -1,6 +1,5 @@
 #include "placement/detail/TemplateRewrite.h"
 
-#include <fstream>
 
 #include "parser/ModelElements.h"
 #include "placement/detail/FolderListing.h"
@@ -32,10 +31,7 @@ bool RewriteParsed(const ParsedKml& parsed, const std::string& modelName, const 
 }
 
 // A plain file (no symbolic link, FIFO or device) that opens for reading.
-bool Opens(const std::string& path) {
-  std::ifstream in;
-  return !platform::IsSymbolicLink(path) && platform::OpenInput(in, path, true);
-}
+bool Opens(const std::string& path) { return platform::OpensAsPlainFile(path); }
 
 }  // namespace
 
