@@ -1,6 +1,5 @@
 #include "placement/detail/TemplateRewrite.h"
 
-
 #include "parser/ModelElements.h"
 #include "placement/detail/FolderListing.h"
 #include "placement/detail/PlacemarkRewrite.h"
