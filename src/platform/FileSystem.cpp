@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -286,9 +287,23 @@ bool CopyPermissions(const std::string& original, const std::string& replacement
          ::chmod(NativePath(replacement).c_str(), st.st_mode & 07777) == 0;
 }
 
+namespace {
+std::atomic<long> knownProcessId{0};
+}  // namespace
+
+long ProcessId() {
+  long pid = knownProcessId.load(std::memory_order_relaxed);
+  if (pid != 0) return pid;
+  // A child made by fork forgets the id it copied from its parent.
+  static const bool forgetInChild = pthread_atfork(nullptr, nullptr, [] { knownProcessId.store(0); }) == 0;
+  pid = static_cast<long>(::getpid());
+  if (forgetInChild) knownProcessId.store(pid, std::memory_order_relaxed);
+  return pid;
+}
+
 std::string TemporarySibling(const std::string& path) {
   static std::atomic<unsigned> counter{0};
-  return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+  return path + ".tmp." + std::to_string(ProcessId()) + "." + std::to_string(counter++);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& data) {

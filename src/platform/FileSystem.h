@@ -89,6 +89,12 @@ bool CopyPermissions(const std::string& original, const std::string& replacement
 std::string TemporarySibling(const std::string& path);
 
 /**
+ * This process's id, for temporary names: asked of the system once, and
+ * once more in a child after fork (a worker writes thousands of files).
+ */
+long ProcessId();
+
+/**
  * Why @p path cannot be read, for a message beside its name: "is missing",
  * "is a folder, not a file", "cannot be read: Permission denied" and so on.
  */

@@ -1,9 +1,9 @@
 #include "platform/KmlNames.h"
 
-#include <expat.h>
-
 #include <cstdio>
 #include <memory>
+
+#include "platform/ExpatParser.h"
 
 namespace kmztile::platform {
 
@@ -24,17 +24,13 @@ std::string KmlAttributeText(const std::string& value) {
 
 namespace {
 
-struct ParserFree {
-  void operator()(XML_Parser p) const { XML_ParserFree(p); }
-};
-
 // Whether an XML reader takes @p name as an attribute value and gives it back
 // unchanged. KML is UTF-8, so bytes that are not UTF-8 (a name from a Latin-1
 // file system) or characters XML does not allow (U+FFFE, U+FFFF) are refused,
 // as they would be by any reader of the tile; and a name written into a
 // document that no reader takes breaks every model written after it.
 bool XmlReadsBack(const std::string& name) {
-  const std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
+  const ExpatParser parser = MakeExpatParser("UTF-8");
   if (!parser) return false;
   struct Seen {
     const std::string* expected;

@@ -5,6 +5,7 @@
 // file left out is recorded for the caller.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -242,6 +243,26 @@ TEST_F(HostileFolderTest, AFileSwappedForAFifoWhileOpenedNeverBlocks) {
     }
   }
   EXPECT_GT(opens.get(), 0);
+}
+
+// Temporary names carry the process id so that two workers writing the same
+// file never share one; the id is kept between calls, and a forked worker
+// must not keep its parent's.
+TEST_F(HostileFolderTest, AForkedWorkerNamesItsTemporaryFilesAfterItself) {
+  const std::string parentName = kmztile::platform::TemporarySibling(Path("tile.kmz"));
+  EXPECT_NE(parentName.find("." + std::to_string(::getpid()) + "."), std::string::npos) << parentName;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string own = "." + std::to_string(::getpid()) + ".";
+    const bool ok = kmztile::platform::TemporarySibling(Path("tile.kmz")).find(own) != std::string::npos &&
+                    kmztile::platform::ProcessId() == static_cast<long>(::getpid());
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child named its files after its parent";
+  EXPECT_EQ(kmztile::platform::ProcessId(), static_cast<long>(::getpid()));
 }
 
 // The build hard-links source files into its working folder; a write through

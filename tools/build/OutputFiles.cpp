@@ -139,7 +139,7 @@ void WriteFileAtomically(const std::string& path, const std::string& data, bool 
 
 void WriteFileAtomically(const std::string& path, const std::function<const std::string*()>& next, bool durable) {
   // The process id keeps two workers writing the same tile from sharing a temporary file.
-  const std::string temporary = path + "." + std::to_string(::getpid()) + ".partial";
+  const std::string temporary = path + "." + std::to_string(kmztile::platform::ProcessId()) + ".partial";
   Fd file;
   file.fd = OpenForWriting(temporary, O_TRUNC);
   // Most files go to a folder that exists already (a tile's row folder holds

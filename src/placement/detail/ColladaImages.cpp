@@ -1,17 +1,13 @@
 #include "placement/detail/ColladaImages.h"
 
-#include <expat.h>
-
 #include <algorithm>
 #include <memory>
 #include <string>
 
+#include "platform/ExpatParser.h"
+
 namespace kmztile::placement::detail {
 namespace {
-
-struct ParserFree {
-  void operator()(XML_Parser p) const { XML_ParserFree(p); }
-};
 
 // The element name without a namespace prefix.
 std::string LocalName(const XML_Char* name) {
@@ -65,7 +61,7 @@ struct ImageCollector {
 }  // namespace
 
 bool ReadColladaImageUris(const std::string& xml, std::vector<std::string>& uris, std::string& error) {
-  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+  const platform::ExpatParser parser = platform::MakeExpatParser(nullptr);
   if (!parser) {
     error = "out of memory creating the XML parser";
     return false;

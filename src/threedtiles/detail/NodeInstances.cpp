@@ -1,19 +1,15 @@
 #include "threedtiles/detail/NodeInstances.h"
 
-#include <expat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "platform/ExpatParser.h"
+
 namespace kmztile::threedtiles::detail {
 namespace {
-
-struct ParserFree {
-  void operator()(XML_Parser p) const { XML_ParserFree(p); }
-};
 
 const char* LocalName(const XML_Char* name) {
   const char* colon = std::strrchr(name, ':');
@@ -81,7 +77,7 @@ double Copies(const Graph& graph, const std::string& id, std::map<std::string, d
 
 bool CheckNodeInstances(const std::string& dae, std::string& error) {
   if (dae.find("instance_node") == std::string::npos) return true;
-  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+  const platform::ExpatParser parser = platform::MakeExpatParser(nullptr);
   if (!parser) {
     error = "out of memory creating the XML parser";
     return false;
