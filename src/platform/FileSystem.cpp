@@ -131,6 +131,12 @@ PathKind KindOf(const std::string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
 }
 
+PathKind EntryKindOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(NativePath(path).c_str(), &st) != 0) return PathKind::Missing;
+  return S_ISLNK(st.st_mode) ? PathKind::Link : S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::Other;
+}
+
 bool MakeDirectory(const std::string& path) {
   if (InjectedFault(FileOp::Directory)) return false;
   return ::mkdir(NativePath(path).c_str(), 0777) == 0;

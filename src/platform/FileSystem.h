@@ -32,10 +32,12 @@ bool FindEntries(const std::string& pattern, std::vector<DirEntry>& out);
 bool PathExists(const std::string& path);
 /** True when @p path exists and is a folder. */
 bool IsDirectory(const std::string& path);
-/** What a path names, a link followed: nothing (or a dangling link), a folder, or something else. */
-enum class PathKind { Missing, Directory, Other };
-/** PathExists and IsDirectory in one look at the path. */
+/** What a path names: nothing (or a dangling link), a folder, a symbolic link, or something else. */
+enum class PathKind { Missing, Directory, Link, Other };
+/** PathExists and IsDirectory in one look at the path, a link followed (never Link). */
 PathKind KindOf(const std::string& path);
+/** What the entry at @p path itself is, a link not followed: IsSymbolicLink and KindOf in one look. */
+PathKind EntryKindOf(const std::string& path);
 /** Creates one folder. @return false when it exists already or cannot be created. */
 bool MakeDirectory(const std::string& path);
 /** Removes one empty folder. @return false when it is not empty or cannot be removed. */

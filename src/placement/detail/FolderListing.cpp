@@ -17,15 +17,15 @@ std::string FileExtension(const std::string& name) {
 }
 
 void ListFolderFiles(const std::string& folder, const std::string& extension, std::vector<std::string>& out) {
-  if (platform::KindOf(folder) == platform::PathKind::Other) {
-    platform::ReportProblem(platform::NativePath(folder), "is a file where a folder belongs; nothing of it is listed");
-    return;
-  }
   std::vector<platform::DirEntry> entries;
   if (!platform::FindEntries(folder + "/*", entries)) {
     // A readable folder always lists "." and "..": a folder that is there
     // and lists nothing could not be read, and all of it would go missing.
-    if (platform::IsDirectory(folder))
+    // Only then is it looked at: most folders list.
+    const platform::PathKind kind = platform::KindOf(folder);
+    if (kind == platform::PathKind::Other)
+      platform::ReportProblem(platform::NativePath(folder), "is a file where a folder belongs; nothing of it is listed");
+    else if (kind == platform::PathKind::Directory)
       platform::ReportProblem(platform::NativePath(folder), "the folder cannot be listed; nothing of it is packed");
     return;
   }

@@ -309,11 +309,11 @@ class FolderChecker {
 
   void CheckTextureFolder(const SourceModel& model) {
     const std::string path = folder_ + "\\" + model.name;
-    if (platform::IsSymbolicLink(path)) {
+    const platform::PathKind kind = platform::EntryKindOf(path);
+    if (kind == platform::PathKind::Link) {
       LeftOut(path, "the texture folder is a symbolic link; links are not followed, so nothing of it is packed");
       return;
     }
-    const platform::PathKind kind = platform::KindOf(path);
     if (kind == platform::PathKind::Missing) return;
     if (kind != platform::PathKind::Directory) {
       LeftOut(path, "is a file where the model's texture folder belongs; nothing of it is packed");
