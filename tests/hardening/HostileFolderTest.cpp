@@ -23,7 +23,9 @@
 #include "platform/FileSystem.h"
 #include "platform/KmlFiles.h"
 #include "platform/Problems.h"
+#include "placement/detail/FolderListing.h"
 #include "placement/detail/TemplateRewrite.h"
+#include "platform/FaultInjection.h"
 
 namespace fs = std::filesystem;
 
@@ -207,6 +209,35 @@ TEST_F(HostileFolderTest, AModelFileIsTakenOnlyAsAPlainFile) {
   ReturnsPromptly("taking a model file", src + "/3.dae", [&] {
     for (const char* name : {"2", "3", "4", "6"}) EXPECT_EQ(ModelFilePath(src, name, name + std::string(".dae")), "") << name;
   });
+}
+
+// What listing a folder's files gives and records: its plain files, nothing
+// and no problem for a folder that is not there, and a named problem for a
+// file in its place or a folder that cannot be listed.
+TEST_F(HostileFolderTest, AFolderThatDoesNotListIsNamedWithTheReason) {
+  using kmztile::placement::detail::ListFolderFiles;
+  kmztest::WriteFile(Path("folder/a.png"), "a");
+  fs::create_directories(Path("folder/sub"));
+  kmztest::WriteFile(Path("file"), "not a folder");
+  kmztile::platform::TakeProblems();
+  const auto list = [](const std::string& folder) {
+    std::vector<std::string> files;
+    ListFolderFiles(folder, "", files);
+    return files;
+  };
+  EXPECT_EQ(list(Path("folder")), std::vector<std::string>{"a.png"});
+  EXPECT_TRUE(list(Path("missing")).empty());
+  EXPECT_TRUE(kmztile::platform::TakeProblems().empty());
+  EXPECT_TRUE(list(Path("file")).empty());
+  auto problems = kmztile::platform::TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].reason.find("is a file where a folder belongs"), std::string::npos) << problems[0].reason;
+  kmztile::platform::FailNthOperation(kmztile::platform::FileOp::Directory, 1);
+  EXPECT_TRUE(list(Path("folder")).empty());
+  kmztile::platform::ResetFaultInjection();
+  problems = kmztile::platform::TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].reason.find("cannot be listed"), std::string::npos) << problems[0].reason;
 }
 
 // A file looked at, then opened by name: a FIFO put in its place between the
