@@ -5,8 +5,12 @@
 // fault off with output equal to an undisturbed build; no run leaves a
 // damaged or temporary file under a final name, and a rerun without faults
 // gives exactly the undisturbed build.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -188,4 +192,44 @@ TEST_F(BuildFaults, AWorkerKilledMidAreaLeavesItsTilesNamedAndARerunBuildsThem) 
   const auto rerun = Build(out, levels);
   EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
   EXPECT_EQ(Outputs(out), clean);
+}
+
+// The build's own records live in OUT/.kmztile. Whatever stands where a
+// worker's manifest belongs (a link leading out of the output folder,
+// a folder, a FIFO no one reads) makes the build fail naming it, with
+// nothing written outside the output folder and no wait; once it is
+// gone, a rerun completes the build.
+TEST_F(BuildFaults, SomethingOtherThanAFileWhereAManifestBelongsIsNamedAndNothingOutsideIsWritten) {
+  const std::string levels = "--jobs 1 --levels 17-18";
+  ASSERT_EQ(Build(Path("clean"), levels).exitCode, 0);
+  const auto clean = Outputs(Path("clean"));
+  const std::string out = Path("out");
+  ASSERT_EQ(Build(out, levels).exitCode, 0);
+  const fs::path manifest = fs::path(out) / ".kmztile" / "manifest-1-of-1-job0.jsonl";
+  ASSERT_TRUE(fs::is_regular_file(manifest));
+  const std::string outside = Path("outside.jsonl");
+  const auto tile = std::find_if(clean.begin(), clean.end(), [](const auto& f) { return f.first.rfind("tiles/18/", 0) == 0; });
+  ASSERT_NE(tile, clean.end());
+  const std::string anyTile = tile->first;
+  const std::map<std::string, std::function<void()>> kinds = {
+      {"a link to a file outside", [&] { kmztest::WriteFile(outside, "{}\n"), fs::create_symlink(outside, manifest); }},
+      {"a link to no file outside", [&] { fs::create_symlink(outside, manifest); }},
+      {"a folder", [&] { fs::create_directory(manifest); }},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(manifest.c_str(), 0644), 0); }},
+  };
+  for (const auto& [what, plant] : kinds) {
+    fs::remove_all(manifest);
+    fs::remove(outside);
+    fs::remove(fs::path(out) / anyTile);  // the rerun has a tile to build
+    plant();
+    const auto run = Build(out, levels);
+    EXPECT_EQ(run.exitCode, 1) << what << ": " << run.err;
+    EXPECT_NE(run.err.find(manifest.string() + ": it is not a plain file"), std::string::npos) << what << ": " << run.err;
+    EXPECT_EQ(fs::exists(outside) ? kmztest::ReadFile(outside) : "", what.find("to a file") != std::string::npos ? "{}\n" : "")
+        << what << ": the build wrote outside its output folder";
+    fs::remove_all(manifest);
+    const auto rerun = Build(out, levels);
+    EXPECT_EQ(rerun.exitCode, 0) << what << ": " << rerun.err;
+    EXPECT_EQ(Outputs(out), clean) << what;
+  }
 }
