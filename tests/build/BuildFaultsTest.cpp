@@ -192,6 +192,18 @@ TEST_F(BuildFaults, AWorkerKilledMidAreaLeavesItsTilesNamedAndARerunBuildsThem) 
   const auto rerun = Build(out, levels);
   EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
   EXPECT_EQ(Outputs(out), clean);
+
+  // When an index file cannot be written either (a full disk fails both),
+  // the worker's end is still told, not only the tiles' "see above".
+  fs::remove_all(out);
+  fs::create_directories(fs::path(out) / "tileset.json");
+  {
+    const ScopedEnv kill("KMZTILE_TEST_KILL_WORKER_AFTER", "1");
+    run = Build(out, levels);
+  }
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("killed by signal 9"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("tileset.json"), std::string::npos) << run.err;
 }
 
 // The build's own records live in OUT/.kmztile. Whatever stands where a
