@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -73,6 +74,19 @@ void CreateFolders(const std::string& path) {
   std::error_code ec;
   fs::create_directories(path, ec);
   if (ec) Fail("create the folder", path, "", ec.value());
+}
+
+void RefuseLinkedFolders(const std::string& out, const std::vector<std::string>& files) {
+  std::set<fs::path> seen;
+  for (const std::string& file : files)
+    for (fs::path folder = fs::path(file).parent_path(); !folder.empty() && seen.insert(folder).second;
+         folder = folder.parent_path()) {
+      std::error_code ec;
+      if (fs::is_symlink(fs::path(out) / folder, ec))
+        throw std::runtime_error("cannot write " + (fs::path(out) / folder).string() +
+                                 ": it is a symbolic link, and the build writes only inside its output folder; "
+                                 "remove it");
+    }
 }
 
 void RemoveTree(const std::string& path) {
