@@ -308,6 +308,18 @@ bool RunStages(const PipelineSettings& s, PipelineResult& result, std::string& e
   const std::vector<kmztile::core::PlannedTile> plan = kmztile::core::PlanTiles(points, s.minLevel, s.maxLevel);
   CountEmptyTiles(s, points, plan, result);
 
+  // Tiles are only in the build's own folders, never through a link out of
+  // the output folder: none is removed or written there.
+  {
+    std::vector<std::string> written;
+    for (const auto& t : plan) {
+      if (!InShare(s, t)) continue;
+      written.push_back(build::TilePath(KeyOf(t)));
+      if (s.threeDTiles) written.push_back(pipeline::GlbPath(KeyOf(t)));
+    }
+    build::RefuseLinkedFolders(s.out, written);
+  }
+
   std::set<TileKey> stale, removed;
   std::string state;
   Reconcile(s, catalog, out, stale, removed, state, result);

@@ -160,6 +160,8 @@ int RunBuild(const BuildOptions& opt) {
   PipelineResult result;
   result.dropped = checkLeftOut;
   if (!RunPipeline(settings, result, error)) {
+    // The tiles' lines say "see above" of a stage that ended early: its cause comes first.
+    if (!result.stageError.empty()) std::cerr << "kmztile build: " << result.stageError << "\n";
     for (const auto& f : result.failedTiles) std::cerr << "kmztile build: " << f << "\n";
     return Refuse(opt, kFailed, error);
   }

@@ -5,8 +5,12 @@
 // fault off with output equal to an undisturbed build; no run leaves a
 // damaged or temporary file under a final name, and a rerun without faults
 // gives exactly the undisturbed build.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -188,4 +192,82 @@ TEST_F(BuildFaults, AWorkerKilledMidAreaLeavesItsTilesNamedAndARerunBuildsThem) 
   const auto rerun = Build(out, levels);
   EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
   EXPECT_EQ(Outputs(out), clean);
+
+  // When an index file cannot be written either (a full disk fails both),
+  // the worker's end is still told, not only the tiles' "see above".
+  fs::remove_all(out);
+  fs::create_directories(fs::path(out) / "tileset.json");
+  {
+    const ScopedEnv kill("KMZTILE_TEST_KILL_WORKER_AFTER", "1");
+    run = Build(out, levels);
+  }
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("killed by signal 9"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("tileset.json"), std::string::npos) << run.err;
+}
+
+// What stands where the build's own files and folders belong (a worker's
+// manifest in OUT/.kmztile, a tile's row or level folder) and is not of the
+// build: a link leading out of the output folder, a folder, a FIFO no one
+// reads. The build fails naming it, with nothing written outside the output
+// folder and no wait; once it is gone, a rerun completes the build.
+TEST_F(BuildFaults, WhatStandsWhereTheBuildsOwnFilesBelongIsNamedAndNothingOutsideIsWritten) {
+  const std::string levels = "--jobs 1 --levels 17-18";
+  ASSERT_EQ(Build(Path("clean"), levels).exitCode, 0);
+  const auto clean = Outputs(Path("clean"));
+  const std::string out = Path("out");
+  ASSERT_EQ(Build(out, levels).exitCode, 0);
+  const fs::path manifest = fs::path(out) / ".kmztile" / "manifest-1-of-1-job0.jsonl";
+  ASSERT_TRUE(fs::is_regular_file(manifest));
+  const auto tile = std::find_if(clean.begin(), clean.end(), [](const auto& f) { return f.first.rfind("tiles/18/", 0) == 0; });
+  ASSERT_NE(tile, clean.end());
+  const fs::path row = (fs::path(out) / tile->first).parent_path(), level = row.parent_path();
+  const std::string outside = Path("outside");
+  const auto moveOut = [&](const fs::path& folder) {
+    fs::rename(folder, outside);
+    for (const auto& e : fs::recursive_directory_iterator(outside))
+      if (e.is_regular_file()) fs::remove(e.path());  // the build has tiles to write there
+    fs::create_directory_symlink(outside, folder);
+  };
+  struct Case {
+    std::string what;
+    fs::path where;
+    std::function<void()> plant;
+  };
+  const std::vector<Case> cases = {
+      {"a link to a file outside", manifest, [&] { kmztest::WriteFile(outside, "{}\n"), fs::create_symlink(outside, manifest); }},
+      {"a link to no file outside", manifest, [&] { fs::create_symlink(outside, manifest); }},
+      {"a folder", manifest, [&] { fs::create_directory(manifest); }},
+      {"a FIFO", manifest, [&] { ASSERT_EQ(::mkfifo(manifest.c_str(), 0644), 0); }},
+      {"a row folder linked outside", row, [&] { moveOut(row); }},
+      {"a level folder linked outside", level, [&] { moveOut(level); }},
+  };
+  for (const auto& c : cases) {
+    fs::remove(manifest);
+    fs::remove(fs::path(out) / tile->first);  // the rerun has a tile to build
+    c.plant();
+    const auto run = Build(out, levels);
+    EXPECT_EQ(run.exitCode, 1) << c.what << ": " << run.err;
+    EXPECT_TRUE(run.err.find(c.where.string() + ": it is not a plain file") != std::string::npos ||
+                run.err.find(c.where.string() + ": it is a symbolic link") != std::string::npos)
+        << c.what << ": " << run.err;
+    // Outside, the file planted there is as it was, and a folder is still empty.
+    std::string wroteOutside;
+    if (fs::is_regular_file(outside)) {
+      if (kmztest::ReadFile(outside) != "{}\n") wroteOutside = "its bytes changed";
+    } else if (fs::is_directory(outside)) {
+      for (const auto& e : fs::recursive_directory_iterator(outside))
+        if (e.is_regular_file()) wroteOutside = e.path().string();
+    } else if (fs::exists(outside)) {
+      wroteOutside = "it was made";
+    }
+    EXPECT_EQ(wroteOutside, "") << c.what << ": the build wrote outside its output folder";
+    // The planted thing goes; a folder moved out comes back.
+    fs::remove(c.where);
+    if (fs::is_directory(outside)) fs::rename(outside, c.where);
+    fs::remove_all(outside);
+    const auto rerun = Build(out, levels);
+    EXPECT_EQ(rerun.exitCode, 0) << c.what << ": " << rerun.err;
+    EXPECT_EQ(Outputs(out), clean) << c.what;
+  }
 }

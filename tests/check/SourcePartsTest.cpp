@@ -62,6 +62,15 @@ TEST(TemplateKml, ReasonsForUnusableTemplates) {
   // Values that read back only escaped: each model's document is the last one written again.
   for (const char* attribute : {"id=\"a&amp;b\"", "id=\"a&lt;b\"", "targetId=\"a&quot;b\"", "id=\"&#38;\""})
     fails(Template("<Style " + std::string(attribute) + "/>" + kModelMark), "no longer reads as KML");
+  // Escaped twice, a value reads back once and breaks a write later: the
+  // third model's document would not read, and every model from it be lost.
+  for (const char* attribute : {"id=\"a&amp;amp;b\"", "targetId=\"a&amp;lt;b\"", "id=\"a&amp;#38;b\"", "foo=\"a&amp;quot;b\""})
+    fails(Template("<Style " + std::string(attribute) + "/>" + kModelMark), "changes each time it is written");
+  fails(Template(std::string(kModelMark).replace(sizeof("<Placemark") - 1, 0, " x=\"&amp;amp;amp;\"")),
+        "changes each time it is written");
+  // Text holding the end of a CDATA section is written back in one section, which ends early.
+  fails(Template("<Folder><description><![CDATA[a]]]]><![CDATA[>b]]></description></Folder>" + std::string(kModelMark)),
+        "no longer reads as KML");
   EXPECT_EQ(CheckTemplateKml(Template("<Style id=\"a&gt;b\"/>" + std::string(kModelMark))), "")
       << "> needs no escape in an attribute";
   fails(kmztest::ReadFile(kmztest::RealData("kmz/kml/all-altitudemodes.kml")), "not a <Folder>");

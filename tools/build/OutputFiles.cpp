@@ -1,12 +1,14 @@
 #include "build/OutputFiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -33,6 +35,8 @@ struct Fd {
   throw std::runtime_error("cannot " + verb + " " + path + ": " + (what.empty() ? cause : what + " (" + cause + ")"));
 }
 [[noreturn]] void Fail(const std::string& path, const std::string& what, int err) { Fail("write", path, what, err); }
+
+const char kNotAPlainFile[] = "it is not a plain file (a link, folder or FIFO stands in its place); remove it";
 
 // An operation the seam fails looks to the caller like an I/O error.
 bool Injected(FileOp op) {
@@ -72,6 +76,19 @@ void CreateFolders(const std::string& path) {
   if (ec) Fail("create the folder", path, "", ec.value());
 }
 
+void RefuseLinkedFolders(const std::string& out, const std::vector<std::string>& files) {
+  std::set<fs::path> seen;
+  for (const std::string& file : files)
+    for (fs::path folder = fs::path(file).parent_path(); !folder.empty() && seen.insert(folder).second;
+         folder = folder.parent_path()) {
+      std::error_code ec;
+      if (fs::is_symlink(fs::path(out) / folder, ec))
+        throw std::runtime_error("cannot write " + (fs::path(out) / folder).string() +
+                                 ": it is a symbolic link, and the build writes only inside its output folder; "
+                                 "remove it");
+    }
+}
+
 void RemoveTree(const std::string& path) {
   if (Injected(FileOp::Directory)) Fail("remove", path, "", errno);
   std::error_code ec;
@@ -88,9 +105,16 @@ bool RemoveOneFile(const std::string& path) {
 
 bool ReadStateFile(const std::string& path, std::string& text) {
   std::error_code ec;
-  if (!fs::exists(path, ec) && !ec) return false;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (ec || !fs::exists(status)) {
+    if (ec && ec != std::errc::no_such_file_or_directory) Fail("read", path, "", ec.value());
+    return false;
+  }
+  // The build's records are its own files: what stands in their place is
+  // not read (a FIFO would never end), nor a link followed out of the folder.
+  if (!fs::is_regular_file(status)) throw std::runtime_error("cannot read " + path + ": " + kNotAPlainFile);
   errno = 0;
-  if (!kmztile::platform::ReadWholeFile(path, text)) Fail("read", path, "", errno ? errno : EIO);
+  if (!kmztile::platform::ReadPlainFile(path, text)) Fail("read", path, "", errno ? errno : EIO);
   return true;
 }
 
@@ -120,8 +144,15 @@ AppendFile::~AppendFile() {
 
 void AppendFile::Append(const std::string& line) {
   if (fd_ < 0) {
-    fd_ = OpenForWriting(path_, O_APPEND);
-    if (fd_ < 0) Fail(path_, "cannot open it", errno);
+    // Neither a link (it may lead out of the output folder) nor a FIFO (an
+    // open for writing would wait for a reader) is taken for the file.
+    fd_ = OpenForWriting(path_, O_APPEND | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (fd_ < 0 && errno != ELOOP && errno != ENXIO) Fail(path_, "cannot open it", errno);
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      Close();
+      throw std::runtime_error("cannot write " + path_ + ": " + kNotAPlainFile);
+    }
   }
   if (!WriteAll(fd_, line)) Fail(path_, "write failed", errno);
 }
@@ -129,7 +160,12 @@ void AppendFile::Append(const std::string& line) {
 void AppendFile::Close() {
   const int fd = fd_;
   fd_ = -1;
-  if (fd >= 0 && ::close(fd) != 0) Fail(path_, "write failed", errno);
+  if (fd < 0) return;
+  // Lines written after the file was removed (or replaced) went nowhere.
+  struct stat st {};
+  const bool removed = ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+  if (::close(fd) != 0) Fail(path_, "write failed", errno);
+  if (removed) throw std::runtime_error("cannot write " + path_ + ": it was removed while it was written; lines are lost");
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& data, bool durable) {

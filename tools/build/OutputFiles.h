@@ -51,6 +51,14 @@ class AppendFile {
   int fd_ = -1;
 };
 
+/**
+ * Refuses symbolic links among the folders of @p files (paths relative to
+ * @p out) inside @p out: a link there would take the files out of the
+ * output folder. Each folder is looked at once.
+ * @throws std::runtime_error naming the link
+ */
+void RefuseLinkedFolders(const std::string& out, const std::vector<std::string>& files);
+
 /** Creates a folder and its parents. @throws std::runtime_error naming the folder */
 void CreateFolders(const std::string& path);
 

@@ -35,12 +35,22 @@ std::string CheckTemplateKml(const std::string& kmlText) {
   // the next model. The writer puts attribute values out as they were read,
   // so a value holding &, < or a quote (written &amp; &lt; &quot; in the
   // file) comes out as markup that no longer reads: the first model would
-  // be packed and every later one lost.
-  std::string written, again;
+  // be packed and every later one lost. Text holding "]]>" breaks the same
+  // way, as the writer keeps it in one CDATA section.
+  std::string written, again, twice;
   if (!file->SerializeToString(&written)) return "it cannot be written as KML again";
-  if (!kmldom::Parse(written, &again))
+  const kmldom::ElementPtr reread = kmldom::Parse(written, &again);
+  if (!reread)
     return "written again, it no longer reads as KML (an attribute value holding &, < or \" is written back "
-           "unescaped; write it without them)" + (again.empty() ? std::string() : ": " + again);
+           "unescaped, and text holding ]]> ends its CDATA section early; write them without these)" +
+           (again.empty() ? std::string() : ": " + again);
+  // A value escaped twice (&amp;amp;) reads back once, one escape fewer, and
+  // fails a write later. Only a template that writes as it reads back stays
+  // the same for every model.
+  const kmlengine::KmlFilePtr rereadFile = kmlengine::KmlFile::CreateFromImport(reread);
+  if (!rereadFile || !rereadFile->SerializeToString(&twice) || twice != written)
+    return "it changes each time it is written (an attribute value escaped twice, such as &amp;amp;, "
+           "loses an escape per model and breaks a later model's document); write it without &, < or \"";
   return {};
 }
 

@@ -2,8 +2,8 @@
 // Whether a template KML can be rewritten for every model: it must parse
 // into a kml root whose feature is a Folder holding a Placemark with a
 // Model that has a Location (Orientation and Scale take KML defaults), and
-// what it is written as must read again, as each model's document is the
-// one before it written again.
+// what it is written as must read again and write the same, as each model's
+// document is the one before it written again.
 #include <string>
 
 namespace kmztile::placement::detail {
