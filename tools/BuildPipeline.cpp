@@ -200,6 +200,11 @@ void Reconcile(const PipelineSettings& s, const kmztile::core::SourceCatalog& so
     build::RemoveTree(pipeline::StateFolder(out).string());
   } else {
     result.rebuild.changedModels = change.changedModels;
+    // A stale tile may be one no model holds any more, in a folder the
+    // planned tiles do not use: its folders are looked at too.
+    std::vector<std::string> files;
+    for (const TileKey& key : change.stale) files.insert(files.end(), {build::TilePath(key), pipeline::GlbPath(key)});
+    build::RefuseLinkedFolders(out.string(), files);
     for (const TileKey& key : change.stale) {
       if (build::RemoveOneFile((out / build::TilePath(key)).string())) removed.insert(key);
       build::RemoveOneFile((out / pipeline::GlbPath(key)).string());

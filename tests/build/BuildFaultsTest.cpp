@@ -271,3 +271,41 @@ TEST_F(BuildFaults, WhatStandsWhereTheBuildsOwnFilesBelongIsNamedAndNothingOutsi
     EXPECT_EQ(Outputs(out), clean) << c.what;
   }
 }
+
+// A tile that no model holds any more is removed, but never through a linked
+// folder: the link may lead to another folder's file of the same name.
+TEST_F(BuildFaults, ATileOfAModelThatIsGoneIsNeverRemovedThroughALink) {
+  kmztest::WriteFile(src_ + "/0003.txt", "39446553.132\n4423773.387\n");  // 3 km north: rows of its own
+  const std::string out = Path("out"), levels = "--jobs 1 --levels 17-18";
+  ASSERT_EQ(Build(out, levels).exitCode, 0);
+  const auto built = Outputs(out);
+  // The rows that hold model 0003 alone.
+  std::set<fs::path> rows, shared;
+  for (const auto& [name, bytes] : built) {
+    if (name.rfind("tiles/", 0) != 0) continue;
+    (bytes.find("0003.dae") != std::string::npos ? rows : shared).insert(fs::path(name).parent_path());
+  }
+  for (const auto& row : shared) rows.erase(row);
+  ASSERT_FALSE(rows.empty());
+  for (const char* ext : {".dae", ".txt"}) fs::remove(src_ + "/0003" + ext);
+  fs::remove_all(src_ + "/0003");
+  // One of them now leads to a folder outside, holding a file of the stale tile's name.
+  const fs::path row = fs::path(out) / *rows.begin(), outside = Path("outside");
+  fs::rename(row, outside);
+  fs::create_directory_symlink(outside, row);
+  const auto names = [&outside] {
+    std::set<std::string> files;
+    for (const auto& file : Outputs(outside.string())) files.insert(file.first);
+    return files;
+  };
+  const std::set<std::string> before = names();
+  ASSERT_FALSE(before.empty());
+
+  const auto run = Build(out, levels);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find(row.string() + ": it is a symbolic link"), std::string::npos) << run.err;
+  EXPECT_EQ(names(), before) << "a file outside the output folder was removed";
+  fs::remove(row);
+  EXPECT_EQ(Build(out, levels).exitCode, 0);
+}
+
