@@ -80,6 +80,48 @@ std::string Bmp(std::int32_t w, std::int32_t h, std::size_t pixelBytes) {
   return file;
 }
 
+// A little-endian TIFF of w x h whose one strip (or tile of @p tile x
+// @p tile when @p tile > 0) is 16 bytes of deflate-compressed junk: what
+// the header declares is all a size check may look at.
+std::string TiffDeclaring(std::uint32_t w, std::uint32_t h, std::uint16_t samples, std::uint16_t bits,
+                          std::uint16_t planar = 1, std::uint32_t tile = 0) {
+  const std::uint32_t planes = planar == 2 ? samples : 1;
+  const std::uint32_t bitsAt = 8 + 16 * planes;
+  const std::uint32_t offsetsAt = bitsAt + 2 * samples;
+  const std::uint32_t countsAt = offsetsAt + 4 * planes;
+  const std::uint32_t ifdAt = countsAt + 4 * planes;
+  std::string file = "II*" + std::string(1, '\0') + Le32(ifdAt) + std::string(16 * planes, '\x5a');
+  for (std::uint16_t i = 0; i < samples; ++i) file += Le16(bits);
+  for (std::uint32_t i = 0; i < planes; ++i) file += Le32(8 + 16 * i);
+  for (std::uint32_t i = 0; i < planes; ++i) file += Le32(16);
+  std::vector<std::string> entries;
+  const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+    entries.push_back(Le16(tag) + Le16(type) + Le32(count) + (type == 3 && count == 1 ? Le16(value) + Le16(0) : Le32(value)));
+  };
+  const bool tiled = tile > 0;
+  const auto pointer = [&](std::uint32_t at, std::uint32_t single) { return planes == 1 ? single : at; };
+  entry(256, 4, 1, w);
+  entry(257, 4, 1, h);
+  entry(258, 3, samples, samples == 1 ? bits : bitsAt);
+  entry(259, 3, 1, 8);  // deflate
+  entry(262, 3, 1, samples >= 3 ? 2 : 1);
+  if (!tiled) entry(273, 4, planes, pointer(offsetsAt, 8));
+  entry(277, 3, 1, samples);
+  if (!tiled) entry(278, 4, 1, h);
+  if (!tiled) entry(279, 4, planes, pointer(countsAt, 16));
+  entry(284, 3, 1, planar);
+  if (tiled) {
+    entry(322, 4, 1, tile);
+    entry(323, 4, 1, tile);
+    entry(324, 4, planes, pointer(offsetsAt, 8));
+    entry(325, 4, planes, pointer(countsAt, 16));
+  }
+  if (samples == 4 || samples == 2) entry(338, 3, 1, 2);  // unassociated alpha
+  file += Le16(static_cast<std::uint32_t>(entries.size()));
+  for (const std::string& e : entries) file += e;
+  return file + Le32(0);
+}
+
 // An 8 x 8 gray progressive JPEG: its DC scan, then the same AC scan
 // (end of band, adding nothing) @p acScans times. libjpeg takes the repeats
 // without a warning; each is a pass over the whole picture.
@@ -131,6 +173,7 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
   const std::string png = Real("png/monkey16_rgb16.png");
   const std::string jpeg = Real("jpeg/baseline_227x149_testorig.jpg");
   const std::string tiff = Real("tiff/TIFFTestTexture.tif");  // directory, its strip at 18666 to 215274, metadata
+  const std::string palette = Real("tiff/libtiff_palette-1c-8b.tiff");  // the colour map is its last 1,536 bytes
   const std::string gif = RealGif();
   // GIF89a, logical screen 65535 x 65535, no colour table.
   const std::string bigGif = std::string("GIF89a") + Le16(65535) + Le16(65535) + std::string("\0\0\0", 3) + ",";
@@ -155,6 +198,8 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"PNG cut in its pixels", png.substr(0, png.size() / 2), 4, DecodeStatus::kTruncated},
       {"PNG without its end chunk", png.substr(0, png.size() - 12), 0, DecodeStatus::kTruncated},
       {"TIFF cut in its strip", tiff.substr(0, 100000), 6, DecodeStatus::kTruncated},
+      // libtiff ignores the colour map it cannot read, and the picture would come out grey.
+      {"palette TIFF cut in its colour map", palette.substr(0, palette.size() - 20), 6, DecodeStatus::kTruncated},
       {"GIF cut in its image data", gif.substr(0, gif.size() - 40), 0, DecodeStatus::kTruncated},
       {"GIF whose codes end before its pixels", emptyGif, 0, DecodeStatus::kTruncated},
       {"BMP with half its rows", Bmp(9, 8, 4 * 28), 0, DecodeStatus::kTruncated},
@@ -164,6 +209,14 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"PNG header declaring 8193x8192", PngDeclaring(8193, 8192), 4, DecodeStatus::kTooLarge},
       {"GIF screen of 65535x65535", bigGif, 0, DecodeStatus::kTooLarge},
       {"BMP header declaring 10000x10000", Bmp(10000, 10000, 0), 0, DecodeStatus::kTooLarge},
+      {"TIFF header declaring 9000x9000", TiffDeclaring(9000, 9000, 3, 8), 6, DecodeStatus::kTooLarge},
+      // Within the pixel cap, but one strip of 16-bit RGBA would take 512 MB
+      // (and a few megabytes of deflate fill it); 8-bit RGBA, 256 MB, is taken.
+      {"TIFF of one 8192x8192 16-bit RGBA strip", TiffDeclaring(8192, 8192, 4, 16), 6, DecodeStatus::kTooLarge},
+      {"TIFF of one 8192x8192 8-bit RGBA strip", TiffDeclaring(8192, 8192, 4, 8), 6, DecodeStatus::kDamaged},
+      {"TIFF of 8192x8192, 3 separate 16-bit planes", TiffDeclaring(8192, 8192, 3, 16, 2), 0, DecodeStatus::kTooLarge},
+      {"TIFF of 16x16 in one 16384x16384 tile", TiffDeclaring(16, 16, 4, 8, 1, 16384), 0, DecodeStatus::kTooLarge},
+      {"TIFF of 16x16 in one 256x256 tile", TiffDeclaring(16, 16, 4, 8, 1, 256), 0, DecodeStatus::kDamaged},
       {"progressive JPEG repeating one scan", JpegRepeatingAScan(1000), 3, DecodeStatus::kTooLarge},
       {"progressive JPEG of 500 scans", JpegRepeatingAScan(499), 3, DecodeStatus::kOk},
       {"whole real JPEG", jpeg, 0, DecodeStatus::kOk},
@@ -204,6 +257,7 @@ TEST(DecodeLimits, EveryCutOfARealPictureIsRefusedAsTruncated) {
   };
   const std::string baseline = Real("jpeg/baseline_227x149_testorig.jpg");
   const std::string progressive = Real("jpeg/progressive_engineflare1.jpg");
+  const std::string palette = Real("tiff/libtiff_palette-1c-8b.tiff");  // the colour map is its last 1,536 bytes
   const std::string gif = RealGif();
   const Source sources[] = {
       {"baseline JPEG", baseline, FirstScanData(baseline), 0},

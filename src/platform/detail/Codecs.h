@@ -13,8 +13,9 @@ namespace kmztile::platform::detail {
 enum class DecodeStatus {
   kOk,
   kUnsupported,  ///< not a format the image class reads (or not the stated one)
-  kTooLarge,     ///< the header declares more than kMaxPixels, or a JPEG holds more than
-                 ///< kMaxJpegScans scans (nothing was allocated)
+  kTooLarge,     ///< the header declares more than kMaxPixels, a JPEG holds more than
+                 ///< kMaxJpegScans scans, or one TIFF strip or tile would decode to more
+                 ///< than an RGBA raster of kMaxPixels (nothing was allocated)
   kTruncated,    ///< the data ends before the picture does
   kDamaged,      ///< the codec refused the data
 };

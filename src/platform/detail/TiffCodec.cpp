@@ -1,9 +1,14 @@
-// TIFF in memory through libtiff's C++ streams. Decoding goes through
-// libtiff's RGBA reader, which handles palette, 16-bit, CMYK, YCbCr and
-// JPEG-compressed images alike; encoding writes one uncompressed strip.
+// TIFF in memory through libtiff. Decoding goes through libtiff's RGBA
+// reader, which handles palette, 16-bit, CMYK, YCbCr and JPEG-compressed
+// images alike, straight from the caller's bytes; encoding writes one
+// uncompressed strip.
 #include <tiffio.h>
 #include <tiffio.hxx>
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -17,6 +22,10 @@ struct TiffClose {
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffClose>;
 
+struct OptionsFree {
+  void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
 // libtiff reports to standard error by default; the library never prints.
 void SilenceLibtiff() {
   static const bool silenced = [] {
@@ -25,6 +34,66 @@ void SilenceLibtiff() {
     return true;
   }();
   (void)silenced;
+}
+
+/**
+ * Largest buffer libtiff may take for one strip or tile while decoding: the
+ * RGBA raster of the largest accepted picture. The sample layout (bits and
+ * samples per pixel) is the file's to declare, so without this a picture
+ * within kMaxPixels could still ask for many gigabytes per strip, and a
+ * deflated strip of a few megabytes fills them.
+ */
+constexpr std::uint64_t kMaxBlockBytes = kMaxPixels * 4;
+
+// A read-only file over the caller's bytes. Mapping hands libtiff the bytes
+// themselves, so strips are decoded without being copied first.
+struct MemoryFile {
+  const unsigned char* data;
+  std::uint64_t size;
+  std::uint64_t at;
+};
+
+tmsize_t MemoryRead(thandle_t h, void* buffer, tmsize_t n) {
+  auto* f = static_cast<MemoryFile*>(h);
+  if (n <= 0 || f->at >= f->size) return 0;
+  const std::uint64_t count = std::min<std::uint64_t>(static_cast<std::uint64_t>(n), f->size - f->at);
+  std::memcpy(buffer, f->data + f->at, count);
+  f->at += count;
+  return static_cast<tmsize_t>(count);
+}
+
+tmsize_t MemoryWrite(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t MemorySeek(thandle_t h, toff_t offset, int whence) {
+  auto* f = static_cast<MemoryFile*>(h);
+  std::uint64_t base = 0;
+  if (whence == SEEK_CUR) base = f->at;
+  else if (whence == SEEK_END) base = f->size;
+  else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+  if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
+  f->at = base + offset;
+  return f->at;
+}
+
+int MemoryClose(thandle_t) { return 0; }
+toff_t MemorySize(thandle_t h) { return static_cast<MemoryFile*>(h)->size; }
+
+int MemoryMap(thandle_t h, void** base, toff_t* size) {
+  auto* f = static_cast<MemoryFile*>(h);
+  *base = const_cast<unsigned char*>(f->data);
+  *size = f->size;
+  return 1;
+}
+
+void MemoryUnmap(thandle_t, void*, toff_t) {}
+
+// libtiff's messages are not printed; one kind is kept. A directory whose
+// tag data (a colour map, say) lies past the end of the data is read with
+// the tag ignored and only a warning, and the picture would then decode
+// in the wrong colours: such a file is cut short, and refused as such.
+int NoteCutData(TIFF*, void* cut, const char*, const char* format, va_list) {
+  if (format && std::strstr(format, "IO error")) *static_cast<bool*>(cut) = true;
+  return 1;
 }
 
 // Every strip or tile of the image lies within the data. libtiff's reader
@@ -42,44 +111,69 @@ bool PixelDataPresent(TIFF* tif, std::size_t size) {
   return true;
 }
 
+// The decoded size of the block (strip or tile, all planes of it) the RGBA
+// reader holds at once is within kMaxBlockBytes.
+bool BlockWithinLimit(TIFF* tif) {
+  const std::uint64_t block = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+  std::uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+  return block > 0 && block <= kMaxBlockBytes / planes;
+}
+
 }  // namespace
 
 DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out) {
   if (!data || size < 8) return DecodeStatus::kUnsupported;
-  SilenceLibtiff();
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  TiffHandle tif(TIFFStreamOpen("memory", &in));
-  if (!tif) return DecodeStatus::kDamaged;
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) return DecodeStatus::kDamaged;
+  // A backstop for the buffers checked below and the ones a codec takes.
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBlockBytes));
+  bool cut = false;
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), NoteCutData, &cut);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), NoteCutData, &cut);
+  MemoryFile file{data, size, 0};
+  TiffHandle tif(TIFFClientOpenExt("memory", "r", &file, MemoryRead, MemoryWrite, MemorySeek, MemoryClose, MemorySize,
+                                   MemoryMap, MemoryUnmap, options.get()));
+  if (!tif) return cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
   std::uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
     return DecodeStatus::kDamaged;
-  if (!AcceptableSize(width, height)) return DecodeStatus::kTooLarge;
-  if (!PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
+  if (!AcceptableSize(width, height) || !BlockWithinLimit(tif.get())) return DecodeStatus::kTooLarge;
+  if (cut || !PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
   std::uint16_t photometric = PHOTOMETRIC_RGB, extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
 
-  std::vector<std::uint32_t> abgr(static_cast<std::size_t>(width) * height);
-  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, abgr.data(), ORIENTATION_TOPLEFT, 1))
-    return DecodeStatus::kDamaged;
-
+  // The reader fills one 32-bit ABGR word a pixel; they are packed into the
+  // raster's channels in the same buffer, front to back (a pixel's samples
+  // never land past its own word).
+  const std::size_t count = static_cast<std::size_t>(width) * height;
   Raster raster;
   raster.width = width;
   raster.height = height;
   const bool gray = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
   raster.channels = extraCount > 0 ? 4 : gray ? 1 : 3;
-  raster.pixels.resize(abgr.size() * raster.channels);
+  raster.pixels.resize(count * 4);
   std::uint8_t* p = raster.pixels.data();
-  for (const std::uint32_t v : abgr) {
-    if (raster.channels == 1) {
-      *p++ = static_cast<std::uint8_t>(TIFFGetR(v));
-      continue;
-    }
-    *p++ = static_cast<std::uint8_t>(TIFFGetR(v));
-    *p++ = static_cast<std::uint8_t>(TIFFGetG(v));
-    *p++ = static_cast<std::uint8_t>(TIFFGetB(v));
-    if (raster.channels == 4) *p++ = static_cast<std::uint8_t>(TIFFGetA(v));
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(p), ORIENTATION_TOPLEFT,
+                                 1))
+    return cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t v;
+    std::memcpy(&v, p + i * 4, 4);
+    std::uint8_t* to = p + i * raster.channels;
+    to[0] = static_cast<std::uint8_t>(TIFFGetR(v));
+    if (raster.channels == 1) continue;
+    to[1] = static_cast<std::uint8_t>(TIFFGetG(v));
+    to[2] = static_cast<std::uint8_t>(TIFFGetB(v));
+    if (raster.channels == 4) to[3] = static_cast<std::uint8_t>(TIFFGetA(v));
+  }
+  if (raster.channels < 4) {
+    raster.pixels.resize(count * raster.channels);
+    raster.pixels.shrink_to_fit();
   }
   out = std::move(raster);
   return DecodeStatus::kOk;
