@@ -12,6 +12,7 @@
 #include "Command.h"
 #include "ProblemReport.h"
 #include "build/JsonText.h"
+#include "placement/detail/TemplateCheck.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/CoordinatesFile.h"
 
@@ -35,14 +36,23 @@ int RunPackage(const PackageOptions& opt) {
               << "\" is not a coordinate reference system PROJ can read (use EPSG:nnnn, WKT or a PROJ string)\n";
     return kmztool::kUsage;
   }
+  // Each model's document is the one before it written again: a template
+  // that does not survive that would pack the first model and lose the rest.
+  const std::string templatePath = opt.folder + "\\doc.kml";
+  const std::string unusable = kmztile::placement::detail::CheckTemplateFile(templatePath, false);
+  if (!unusable.empty()) {
+    std::cerr << "kmztile package: " << Native(templatePath) << ": " << unusable << "; nothing was packaged\n";
+    return kmztool::kFailed;
+  }
   CBaseParser parser;
   const std::unique_ptr<wchar_t[]> crs(parser.StringToBSTR(opt.crs));
   const std::unique_ptr<wchar_t[]> aux(parser.StringToBSTR(""));
   std::string result;
   bool found = false;
+  std::size_t problems = 0;
   try {
     found = parser.GenNeededFile(opt.folder, crs.get(), aux.get(), result);
-    kmztool::PrintRecordedProblems("package");
+    problems = kmztool::PrintRecordedProblems("package");
   } catch (const _com_error& e) {
     kmztool::PrintRecordedProblems("package");
     std::cerr << "kmztile package: the coordinate-system component failed (HRESULT 0x" << std::hex
@@ -63,6 +73,7 @@ int RunPackage(const PackageOptions& opt) {
   if (opt.json) {
     nlohmann::json out;
     out["models"] = models;
+    out["problems"] = problems;
     out["folder"] = Native(result);
     out["extent"] = {{"west", extent[0]}, {"south", extent[1]}, {"east", extent[2]}, {"north", extent[3]}};
     std::cout << kmztool::build::JsonText(out, 2) << "\n";
@@ -74,7 +85,9 @@ int RunPackage(const PackageOptions& opt) {
                   extent[2], extent[3]);
     std::cout << line << "\n";
   }
-  return kmztool::kOk;
+  // The other packages are written, but the run did not do all that was
+  // asked: each model or texture left out or altered was named above.
+  return problems > 0 ? kmztool::kFailed : kmztool::kOk;
 }
 
 const kmztool::CommandRegistrar kRegisterPackage("package", [](CLI::App& app, int& exitCode) {

@@ -228,7 +228,7 @@ TEST_F(HostileSource, EveryJsonOutputNamesNamesThatAreNotUtf8) {
       // the check, left out of the build (exit 1) and of the packages.
       {"check --json '" + src + "'", 1, "lat" + kReplaced + "n"},
       {"build --json --crs EPSG:4527 --levels 18 '" + src + "' '" + Path("out") + "'", 1, "lat" + kReplaced + "n"},
-      {"package --json '" + src + "' --crs EPSG:4527", 0, "src" + kReplaced},
+      {"package --json '" + src + "' --crs EPSG:4527", 1, "src" + kReplaced},
       {"read --json '" + kmz + "'", 0, "models/t" + kReplaced + ".jpg"},
       {"read --lazy --json '" + kmz + "'", 0, "l" + kReplaced + ".dae"},
       {"import --json '" + work + "'", 0, "work" + kReplaced},

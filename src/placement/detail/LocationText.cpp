@@ -80,7 +80,16 @@ bool ReadLocationFile(const std::string& path, double& x, double& y) {
   }
   x = std::atof(lines[0].c_str());
   y = std::atof(lines[1].c_str());
-  if (read) return true;
+  if (read) {
+    // A line that does not begin with a number reads as 0: the model is
+    // still placed, and the misplacement is said.
+    const LocationLines numbers = ReadLocationLines(text);
+    if (!numbers.x.present || !numbers.y.present)
+      platform::ReportProblem(platform::NativePath(path),
+                              std::string("the location text has no number on line ") +
+                                  (numbers.x.present ? "2" : "1") + ", which reads as 0: the model is misplaced");
+    return true;
+  }
   if (platform::PathExists(path)) return false;
   platform::ReportProblem(platform::NativePath(path), "the location text is missing: the model stands at 0, 0");
   return true;

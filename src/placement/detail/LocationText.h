@@ -29,7 +29,8 @@ LocationLines ReadLocationLines(const std::string& text);
 /**
  * Lines 1 and 2 of the location text file @p path as numbers, as packaging
  * reads them (atof: 0 for a missing line, an empty one or one without a
- * number). A missing file reads as 0, 0 (recorded as a problem). @return
+ * number; recorded as a problem). A missing file reads as 0, 0 (recorded
+ * as a problem too). @return
  * false when the path exists but is no plain file that can be read (a link
  * or a FIFO is not read).
  */

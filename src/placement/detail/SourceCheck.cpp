@@ -169,18 +169,12 @@ class FolderChecker {
 
   void CheckTemplate() {
     const std::string path = folder_ + "\\doc.kml";
-    std::string text;
-    if (platform::IsSymbolicLink(path)) {
-      Error(path, "the template KML is a symbolic link; links are not followed");
+    if (!platform::IsSymbolicLink(path) && !platform::PathExists(path)) {
+      Error(path, MissingReason(path, "the template KML"));
       return;
     }
-    if (!platform::ReadPlainFile(path, text)) {
-      Error(path, platform::PathExists(path) ? "the template KML is not a plain file that can be read"
-                                             : MissingReason(path, "the template KML"));
-      return;
-    }
-    const std::string reason = CheckTemplateKml(text);
-    if (!reason.empty()) Error(path, "the template KML is unusable: " + reason);
+    const std::string reason = CheckTemplateFile(path);
+    if (!reason.empty()) Error(path, reason);
   }
 
   std::vector<std::string> ListModels() {

@@ -1,12 +1,14 @@
 #include "placement/detail/TemplateCheck.h"
 
 #include "kml/dom.h"
+#include "platform/FileSystem.h"
+#include "platform/FolderGuards.h"
 #include "platform/Locale.h"
 #include "kml/engine.h"
 
 namespace kmztile::placement::detail {
 
-std::string CheckTemplateKml(const std::string& kmlText) {
+std::string CheckTemplateKml(const std::string& kmlText, bool forTiles) {
   std::string errors;
   const platform::KmlNumbers numbers;
   const kmldom::ElementPtr root = kmldom::Parse(kmlText, &errors);
@@ -24,7 +26,7 @@ std::string CheckTemplateKml(const std::string& kmlText) {
   const kmldom::ModelPtr model = kmldom::AsModel(pattern->get_geometry());
   if (!model) return "the geometry of the first <Placemark> of the <Folder> is not a <Model>";
   if (!model->has_location()) return "the <Model> of the first <Placemark> has no <Location>";
-  if (pattern->get_name() != "Model")
+  if (forTiles && pattern->get_name() != "Model")
     return "the first <Placemark> of the <Folder> is named \"" + pattern->get_name() +
            "\", not \"Model\": tiles would keep it beside each model's placemark, pointing at a model no tile holds";
   // The rewritten document is serialised through a KML file, which refuses
@@ -52,6 +54,16 @@ std::string CheckTemplateKml(const std::string& kmlText) {
     return "it changes each time it is written (an attribute value escaped twice, such as &amp;amp;, "
            "loses an escape per model and breaks a later model's document); write it without &, < or \"";
   return {};
+}
+
+std::string CheckTemplateFile(const std::string& path, bool forTiles) {
+  if (platform::IsSymbolicLink(path)) return "the template KML is a symbolic link; links are not followed";
+  std::string text;
+  if (!platform::ReadPlainFile(path, text))
+    return platform::PathExists(path) ? "the template KML is not a plain file that can be read"
+                                      : "the template KML is missing";
+  const std::string reason = CheckTemplateKml(text, forTiles);
+  return reason.empty() ? reason : "the template KML is unusable: " + reason;
 }
 
 }  // namespace kmztile::placement::detail

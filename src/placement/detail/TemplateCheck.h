@@ -9,9 +9,20 @@
 namespace kmztile::placement::detail {
 
 /**
- * Checks the template text @p kmlText.
+ * Checks the template text @p kmlText. With @p forTiles false only what
+ * packaging needs is checked: the pattern placemark's name matters to the
+ * tiles alone.
  * @return an empty string when it is usable, otherwise the reason it is not.
  */
-std::string CheckTemplateKml(const std::string& kmlText);
+std::string CheckTemplateKml(const std::string& kmlText, bool forTiles = true);
+
+/**
+ * Checks the template file at @p path (a library path): it must be a plain
+ * file, not a symbolic link, whose text CheckTemplateKml accepts (with
+ * @p forTiles as given).
+ * @return an empty string when it is usable, otherwise the reason it is not,
+ * a sentence on the template ("the template KML is ...").
+ */
+std::string CheckTemplateFile(const std::string& path, bool forTiles = true);
 
 }  // namespace kmztile::placement::detail
