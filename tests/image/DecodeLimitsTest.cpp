@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,29 +168,29 @@ std::string JpegHeaders(char sof, std::uint16_t w, std::uint16_t h, int componen
 // A TIFF whose one strip of w x h (8 bits a sample) is the JPEG @p jpeg:
 // CMYK for four samples, YCbCr without subsampling for three.
 std::string JpegTiff(std::uint32_t w, std::uint32_t h, std::uint16_t samples, const std::string& jpeg) {
-  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(w)},         {257, 4, 1, Le32(h)},
+  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(w)},
+                                    {257, 4, 1, Le32(h)},
                                     {258, 3, samples, Le16s(samples, 8)},
                                     {259, 3, 1, Le16(7)},  // JPEG
                                     {262, 3, 1, Le16(samples == 4 ? 5 : 6)},
-                                    {277, 3, 1, Le16(samples)},  {278, 4, 1, Le32(h)}};
+                                    {277, 3, 1, Le16(samples)},
+                                    {278, 4, 1, Le32(h)}};
   if (samples == 3) entries.push_back({530, 3, 2, Le16(1) + Le16(1)});  // YCbCr 4:4:4
   return Tiff({jpeg}, entries);
 }
 
 // A 16 x 8 palette TIFF (8 bits, uncompressed) whose colour map holds
-// @p mapEntries of the 3 x 256 values it needs.
-std::string PaletteTiff(std::uint32_t mapEntries) {
+// @p mapEntries of the 3 x 256 values it needs; without its photometric tag
+// when @p saysPalette is false.
+std::string PaletteTiff(std::uint32_t mapEntries, bool saysPalette = true) {
   std::string indices, map;
   for (int i = 0; i < 16 * 8; ++i) indices += static_cast<char>(i);
   for (std::uint32_t i = 0; i < mapEntries; ++i) map += Le16((i * 997) & 0xFFFF);
-  return Tiff({indices}, {{256, 4, 1, Le32(16)},
-                          {257, 4, 1, Le32(8)},
-                          {258, 3, 1, Le16(8)},
-                          {259, 3, 1, Le16(1)},
-                          {262, 3, 1, Le16(3)},
-                          {277, 3, 1, Le16(1)},
-                          {278, 4, 1, Le32(8)},
-                          {320, 3, mapEntries, map}});
+  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(16)},    {257, 4, 1, Le32(8)}, {258, 3, 1, Le16(8)},
+                                    {259, 3, 1, Le16(1)},     {277, 3, 1, Le16(1)}, {278, 4, 1, Le32(8)},
+                                    {320, 3, mapEntries, map}};
+  if (saysPalette) entries.push_back({262, 3, 1, Le16(3)});
+  return Tiff({indices}, entries);
 }
 
 // An 8 x 8 gray progressive JPEG: its DC scan, then the same AC scan
@@ -298,6 +299,7 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
        JpegTiff(8192, 8192, 4, JpegHeaders('\xC0', 8192, 8192, 4, 4)), 6, DecodeStatus::kDamaged},
       // libtiff ignores a colour map of the wrong size and reads the indices as grey.
       {"palette TIFF whose colour map is short", PaletteTiff(3 * 100), 6, DecodeStatus::kDamaged},
+      {"palette TIFF without its photometric tag", PaletteTiff(3 * 256, false), 6, DecodeStatus::kDamaged},
       {"palette TIFF with its colour map", PaletteTiff(3 * 256), 6, DecodeStatus::kOk},
       {"progressive JPEG repeating one scan", JpegRepeatingAScan(1000), 3, DecodeStatus::kTooLarge},
       {"progressive JPEG of 500 scans", JpegRepeatingAScan(499), 3, DecodeStatus::kOk},
@@ -371,18 +373,17 @@ TEST(DecodeLimits, SmallProgressiveJpegStripDecodes) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<unsigned char>(20 + 4 * x + 3 * y + 30 * c));
-  tjhandle handle = tjInitCompress();
+  const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
   ASSERT_NE(nullptr, handle);
   unsigned char* encoded = nullptr;
   unsigned long length = 0;
-  ASSERT_EQ(0, tjCompress2(handle, rgb.data(), w, 0, h, TJPF_RGB, &encoded, &length, TJSAMP_444, 95,
+  ASSERT_EQ(0, tjCompress2(handle.get(), rgb.data(), w, 0, h, TJPF_RGB, &encoded, &length, TJSAMP_444, 95,
                            TJFLAG_PROGRESSIVE));
   const std::string jpeg(reinterpret_cast<const char*>(encoded), length);
   tjFree(encoded);
-  tjDestroy(handle);
-  ASSERT_GT(kmztile::platform::detail::CountJpegScans(reinterpret_cast<const unsigned char*>(jpeg.data()),
-                                                       jpeg.size(), 100),
-            1u);
+  ASSERT_GT(
+      kmztile::platform::detail::CountJpegScans(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), 100),
+      1u);
   const std::string tiff = JpegTiff(w, h, 3, jpeg);
   Raster raster;
   ASSERT_STREQ("ok", Name(kmztile::platform::detail::DecodeTiff(reinterpret_cast<const unsigned char*>(tiff.data()),

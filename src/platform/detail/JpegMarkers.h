@@ -13,9 +13,9 @@ namespace kmztile::platform::detail {
  * @p available is the number of bytes from there to the end of the data.
  * The walk stops when @p visit returns false.
  */
-void ForEachJpegSegment(const unsigned char* d, std::size_t n,
-                        const std::function<bool(unsigned char marker, const unsigned char* segment,
-                                                 std::size_t available)>& visit);
+void ForEachJpegSegment(
+    const unsigned char* d, std::size_t n,
+    const std::function<bool(unsigned char marker, const unsigned char* segment, std::size_t available)>& visit);
 
 /**
  * The number of scans (SOS markers) up to the end marker, counting no

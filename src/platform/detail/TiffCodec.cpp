@@ -69,9 +69,12 @@ tmsize_t MemoryWrite(thandle_t, void*, tmsize_t) { return -1; }
 toff_t MemorySeek(thandle_t h, toff_t offset, int whence) {
   auto* f = static_cast<MemoryFile*>(h);
   std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = f->at;
-  else if (whence == SEEK_END) base = f->size;
-  else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+  if (whence == SEEK_CUR)
+    base = f->at;
+  else if (whence == SEEK_END)
+    base = f->size;
+  else if (whence != SEEK_SET)
+    return static_cast<toff_t>(-1);
   if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
   f->at = base + offset;
   return f->at;
@@ -107,6 +110,15 @@ int NoteMessage(TIFF*, void* notes, const char*, const char* format, va_list arg
   if (std::strstr(text, "IO error")) n->cut = true;
   if (std::strstr(text, "\"ColorMap\"") && std::strstr(text, "ignored")) n->colourMapIgnored = true;
   return 1;
+}
+
+// A colour map in a directory that does not say how its samples read (the
+// photometric tag missing, or ignored by libtiff as damaged): the RGBA
+// reader would take the palette indices for grey levels.
+bool ColourMapUnused(TIFF* tif) {
+  std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr, photometric = 0;
+  return TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) &&
+         !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
 }
 
 // Every strip or tile of the image lies within the data. libtiff's reader
@@ -190,7 +202,7 @@ DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out
     return DecodeStatus::kDamaged;
   if (!AcceptableSize(width, height) || !BlockWithinLimit(tif.get())) return DecodeStatus::kTooLarge;
   if (notes.cut || !PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
-  if (notes.colourMapIgnored) return DecodeStatus::kDamaged;
+  if (notes.colourMapIgnored || ColourMapUnused(tif.get())) return DecodeStatus::kDamaged;
   if (!JpegBlocksWithinLimit(tif.get(), data)) return DecodeStatus::kTooLarge;
   std::uint16_t photometric = PHOTOMETRIC_RGB, extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
@@ -208,8 +220,7 @@ DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out
   raster.channels = extraCount > 0 ? 4 : gray ? 1 : 3;
   raster.pixels.resize(count * 4);
   std::uint8_t* p = raster.pixels.data();
-  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(p), ORIENTATION_TOPLEFT,
-                                 1))
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(p), ORIENTATION_TOPLEFT, 1))
     return notes.cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
   for (std::size_t i = 0; i < count; ++i) {
     std::uint32_t v;
