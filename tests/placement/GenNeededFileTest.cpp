@@ -5,6 +5,7 @@
 #include "BaseParser.h"
 #include "SourceFolder.h"
 #include "placement/detail/TemplateCheck.h"
+#include "platform/Problems.h"
 
 using namespace placementtest;
 
@@ -187,4 +188,23 @@ TEST_F(GenNeededFile, TheTemplateCheckTakesATemplateExactlyWhenEveryModelIsPacke
       packed += entry.path().extension() == ".kmz";
     EXPECT_EQ(taken, packed == 3) << t.what << ": " << packed << " of 3 models packed";
   }
+}
+
+// A file where the package folder belongs takes no package: packaging says
+// so once and stops, leaving the template as it was (it used to rewrite it
+// for every model and name each one as left out for an unusable template).
+TEST_F(GenNeededFile, AFileWhereThePackageFolderBelongsStopsBeforeAnyModel) {
+  AddModel(F_, "duck", Duck(), "116.5\n39.9\n");
+  AddModel(F_, "house", TexturedMacky(), "116.4\n39.95\n");
+  kmztest::WriteFile(F_ + "/middle", "not a folder");
+  const std::string before = kmztest::ReadFile(F_ + "/doc.kml");
+  kmztile::platform::TakeProblems();
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(result_, "unchanged");
+  EXPECT_EQ(kmztest::ReadFile(F_ + "/doc.kml"), before);
+  EXPECT_EQ(kmztest::ReadFile(F_ + "/middle"), "not a folder");
+  const auto problems = kmztile::platform::TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].file, F_ + "/middle");
+  EXPECT_NE(problems[0].reason.find("is a file"), std::string::npos) << problems[0].reason;
 }
