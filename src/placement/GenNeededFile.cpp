@@ -50,6 +50,17 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   m_coordSysText = coordSysText;
   m_auxText = auxText;
   if (models.empty()) return false;
+  // No package can be written without the folder: said once, with its cause,
+  // before the template is rewritten for models that would all be lost.
+  const platform::PathKind middleKind = platform::KindOf(middle);
+  if (middleKind != platform::PathKind::Directory) {
+    platform::ReportProblem(platform::NativePath(middle),
+                            middleKind == platform::PathKind::Missing
+                                ? "the package folder cannot be created; nothing is packaged"
+                                : "is a file, but the packages are written into a folder of this name; nothing is "
+                                  "packaged");
+    return false;
+  }
 
   // Emptied now, filled once every model is packaged: the count line must
   // be the number of models actually listed below it. Replaced, never
@@ -105,8 +116,8 @@ bool CBaseParser::GenNeededFile(std::string folder, wchar_t* coordSysText, wchar
   if (!platform::WriteFileAtomically(coordsPath, coords)) return false;
 
   std::string scope, number;
-  for (const double value : {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin,
-                             maxLat + kScopeMargin}) {
+  for (const double value :
+       {minLon - kScopeMargin, minLat - kScopeMargin, maxLon + kScopeMargin, maxLat + kScopeMargin}) {
     placement::FormatCoordinate(value, number);
     AppendLine(scope, number);
   }

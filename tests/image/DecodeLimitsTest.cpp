@@ -3,9 +3,12 @@
 // case names the failure it must produce, so a refusal for the wrong reason
 // (a truncated file passing the size check by luck, say) shows.
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "TestSupport.h"
 #include "platform/Image.h"
 #include "platform/detail/Codecs.h"
+#include "platform/detail/JpegMarkers.h"
 
 using kmztile::platform::Image;
 using kmztile::platform::detail::DecodeImage;
@@ -80,46 +84,113 @@ std::string Bmp(std::int32_t w, std::int32_t h, std::size_t pixelBytes) {
   return file;
 }
 
-// A little-endian TIFF of w x h whose one strip (or tile of @p tile x
-// @p tile when @p tile > 0) is 16 bytes of deflate-compressed junk: what
+// One directory entry of a little-endian TIFF: its value's bytes, held in
+// the entry when they fit in four bytes, after the directory otherwise.
+struct TiffEntry {
+  std::uint16_t tag, type;
+  std::uint32_t count;
+  std::string value;
+};
+
+// A little-endian TIFF: the strips' (or tiles') data after the header, then
+// one directory holding @p entries and the blocks' offsets and byte counts.
+std::string Tiff(const std::vector<std::string>& blocks, std::vector<TiffEntry> entries, bool tiled = false) {
+  std::string data, offsets, counts;
+  for (const std::string& block : blocks) {
+    offsets += Le32(static_cast<std::uint32_t>(8 + data.size()));
+    counts += Le32(static_cast<std::uint32_t>(block.size()));
+    data += block;
+  }
+  if (data.size() % 2) data += '\0';
+  const auto n = static_cast<std::uint32_t>(blocks.size());
+  entries.push_back({static_cast<std::uint16_t>(tiled ? 324 : 273), 4, n, offsets});
+  entries.push_back({static_cast<std::uint16_t>(tiled ? 325 : 279), 4, n, counts});
+  std::sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+  const auto ifdAt = static_cast<std::uint32_t>(8 + data.size());
+  const auto valuesAt = static_cast<std::uint32_t>(ifdAt + 2 + 12 * entries.size() + 4);
+  std::string ifd = Le16(static_cast<std::uint32_t>(entries.size())), values;
+  for (const TiffEntry& e : entries) {
+    ifd += Le16(e.tag) + Le16(e.type) + Le32(e.count);
+    if (e.value.size() <= 4) {
+      ifd += e.value + std::string(4 - e.value.size(), '\0');
+      continue;
+    }
+    ifd += Le32(static_cast<std::uint32_t>(valuesAt + values.size()));
+    values += e.value;
+  }
+  return "II*" + std::string(1, '\0') + Le32(ifdAt) + data + ifd + Le32(0) + values;
+}
+
+std::string Le16s(std::size_t count, std::uint32_t v) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) out += Le16(v);
+  return out;
+}
+
+// A TIFF of w x h whose one strip (or tile of @p tile x @p tile when
+// @p tile > 0; one a plane) is 16 bytes of deflate-compressed junk: what
 // the header declares is all a size check may look at.
 std::string TiffDeclaring(std::uint32_t w, std::uint32_t h, std::uint16_t samples, std::uint16_t bits,
                           std::uint16_t planar = 1, std::uint32_t tile = 0) {
   const std::uint32_t planes = planar == 2 ? samples : 1;
-  const std::uint32_t bitsAt = 8 + 16 * planes;
-  const std::uint32_t offsetsAt = bitsAt + 2 * samples;
-  const std::uint32_t countsAt = offsetsAt + 4 * planes;
-  const std::uint32_t ifdAt = countsAt + 4 * planes;
-  std::string file = "II*" + std::string(1, '\0') + Le32(ifdAt) + std::string(16 * planes, '\x5a');
-  for (std::uint16_t i = 0; i < samples; ++i) file += Le16(bits);
-  for (std::uint32_t i = 0; i < planes; ++i) file += Le32(8 + 16 * i);
-  for (std::uint32_t i = 0; i < planes; ++i) file += Le32(16);
-  std::vector<std::string> entries;
-  const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
-    entries.push_back(Le16(tag) + Le16(type) + Le32(count) + (type == 3 && count == 1 ? Le16(value) + Le16(0) : Le32(value)));
-  };
-  const bool tiled = tile > 0;
-  const auto pointer = [&](std::uint32_t at, std::uint32_t single) { return planes == 1 ? single : at; };
-  entry(256, 4, 1, w);
-  entry(257, 4, 1, h);
-  entry(258, 3, samples, samples == 1 ? bits : bitsAt);
-  entry(259, 3, 1, 8);  // deflate
-  entry(262, 3, 1, samples >= 3 ? 2 : 1);
-  if (!tiled) entry(273, 4, planes, pointer(offsetsAt, 8));
-  entry(277, 3, 1, samples);
-  if (!tiled) entry(278, 4, 1, h);
-  if (!tiled) entry(279, 4, planes, pointer(countsAt, 16));
-  entry(284, 3, 1, planar);
-  if (tiled) {
-    entry(322, 4, 1, tile);
-    entry(323, 4, 1, tile);
-    entry(324, 4, planes, pointer(offsetsAt, 8));
-    entry(325, 4, planes, pointer(countsAt, 16));
+  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(w)},
+                                    {257, 4, 1, Le32(h)},
+                                    {258, 3, samples, Le16s(samples, bits)},
+                                    {259, 3, 1, Le16(8)},  // deflate
+                                    {262, 3, 1, Le16(samples >= 3 ? 2 : 1)},
+                                    {277, 3, 1, Le16(samples)},
+                                    {284, 3, 1, Le16(planar)}};
+  if (tile > 0) {
+    entries.push_back({322, 4, 1, Le32(tile)});
+    entries.push_back({323, 4, 1, Le32(tile)});
+  } else {
+    entries.push_back({278, 4, 1, Le32(h)});
   }
-  if (samples == 4 || samples == 2) entry(338, 3, 1, 2);  // unassociated alpha
-  file += Le16(static_cast<std::uint32_t>(entries.size()));
-  for (const std::string& e : entries) file += e;
-  return file + Le32(0);
+  if (samples == 4 || samples == 2) entries.push_back({338, 3, 1, Le16(2)});  // unassociated alpha
+  return Tiff(std::vector<std::string>(planes, std::string(16, '\x5a')), entries, tile > 0);
+}
+
+// The headers of a JPEG frame of w x h (SOF marker @p sof) with
+// @p components components, then the header of a first scan holding
+// @p scanComponents of them, and no tables or data: all a size check may
+// look at.
+std::string JpegHeaders(char sof, std::uint16_t w, std::uint16_t h, int components, int scanComponents) {
+  const auto be16 = [](std::size_t v) { return std::string{static_cast<char>(v >> 8), static_cast<char>(v)}; };
+  std::string jpeg = std::string("\xFF\xD8\xFF") + sof + be16(8 + 3 * components) + '\x08' + be16(h) + be16(w) +
+                     static_cast<char>(components);
+  for (int c = 1; c <= components; ++c) jpeg += std::string{static_cast<char>(c), '\x11', '\0'};
+  jpeg += "\xFF\xDA" + be16(6 + 2 * scanComponents) + static_cast<char>(scanComponents);
+  for (int c = 1; c <= scanComponents; ++c) jpeg += std::string{static_cast<char>(c), '\0'};
+  const bool progressive = sof == '\xC2';
+  return jpeg + std::string{'\0', progressive ? '\0' : '\x3F', '\0'} + std::string(16, '\x5a') + "\xFF\xD9";
+}
+
+// A TIFF whose one strip of w x h (8 bits a sample) is the JPEG @p jpeg:
+// CMYK for four samples, YCbCr without subsampling for three.
+std::string JpegTiff(std::uint32_t w, std::uint32_t h, std::uint16_t samples, const std::string& jpeg) {
+  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(w)},
+                                    {257, 4, 1, Le32(h)},
+                                    {258, 3, samples, Le16s(samples, 8)},
+                                    {259, 3, 1, Le16(7)},  // JPEG
+                                    {262, 3, 1, Le16(samples == 4 ? 5 : 6)},
+                                    {277, 3, 1, Le16(samples)},
+                                    {278, 4, 1, Le32(h)}};
+  if (samples == 3) entries.push_back({530, 3, 2, Le16(1) + Le16(1)});  // YCbCr 4:4:4
+  return Tiff({jpeg}, entries);
+}
+
+// A 16 x 8 palette TIFF (8 bits, uncompressed) whose colour map holds
+// @p mapEntries of the 3 x 256 values it needs; without its photometric tag
+// when @p saysPalette is false.
+std::string PaletteTiff(std::uint32_t mapEntries, bool saysPalette = true) {
+  std::string indices, map;
+  for (int i = 0; i < 16 * 8; ++i) indices += static_cast<char>(i);
+  for (std::uint32_t i = 0; i < mapEntries; ++i) map += Le16((i * 997) & 0xFFFF);
+  std::vector<TiffEntry> entries = {{256, 4, 1, Le32(16)},    {257, 4, 1, Le32(8)}, {258, 3, 1, Le16(8)},
+                                    {259, 3, 1, Le16(1)},     {277, 3, 1, Le16(1)}, {278, 4, 1, Le32(8)},
+                                    {320, 3, mapEntries, map}};
+  if (saysPalette) entries.push_back({262, 3, 1, Le16(3)});
+  return Tiff({indices}, entries);
 }
 
 // An 8 x 8 gray progressive JPEG: its DC scan, then the same AC scan
@@ -217,6 +288,19 @@ TEST(DecodeLimits, EachRefusalHasItsCause) {
       {"TIFF of 8192x8192, 3 separate 16-bit planes", TiffDeclaring(8192, 8192, 3, 16, 2), 0, DecodeStatus::kTooLarge},
       {"TIFF of 16x16 in one 16384x16384 tile", TiffDeclaring(16, 16, 4, 8, 1, 16384), 0, DecodeStatus::kTooLarge},
       {"TIFF of 16x16 in one 256x256 tile", TiffDeclaring(16, 16, 4, 8, 1, 256), 0, DecodeStatus::kDamaged},
+      // libjpeg holds the coefficients of a progressive frame, or one whose
+      // components come in scans of their own, whole: 512 MB more for this
+      // strip. One interleaved scan is decoded a row of blocks at a time.
+      {"TIFF of one 8192x8192 CMYK progressive JPEG strip",
+       JpegTiff(8192, 8192, 4, JpegHeaders('\xC2', 8192, 8192, 4, 1)), 6, DecodeStatus::kTooLarge},
+      {"TIFF of one 8192x8192 CMYK JPEG strip, a scan a component",
+       JpegTiff(8192, 8192, 4, JpegHeaders('\xC0', 8192, 8192, 4, 1)), 6, DecodeStatus::kTooLarge},
+      {"TIFF of one 8192x8192 CMYK JPEG strip in one scan",
+       JpegTiff(8192, 8192, 4, JpegHeaders('\xC0', 8192, 8192, 4, 4)), 6, DecodeStatus::kDamaged},
+      // libtiff ignores a colour map of the wrong size and reads the indices as grey.
+      {"palette TIFF whose colour map is short", PaletteTiff(3 * 100), 6, DecodeStatus::kDamaged},
+      {"palette TIFF without its photometric tag", PaletteTiff(3 * 256, false), 6, DecodeStatus::kDamaged},
+      {"palette TIFF with its colour map", PaletteTiff(3 * 256), 6, DecodeStatus::kOk},
       {"progressive JPEG repeating one scan", JpegRepeatingAScan(1000), 3, DecodeStatus::kTooLarge},
       {"progressive JPEG of 500 scans", JpegRepeatingAScan(499), 3, DecodeStatus::kOk},
       {"whole real JPEG", jpeg, 0, DecodeStatus::kOk},
@@ -279,4 +363,33 @@ TEST(DecodeLimits, EveryCutOfARealPictureIsRefusedAsTruncated) {
       }
     }
   }
+}
+
+// A progressive JPEG strip within the limit still decodes, to the picture
+// encoded: only the size of what libjpeg would hold refuses one.
+TEST(DecodeLimits, SmallProgressiveJpegStripDecodes) {
+  const int w = 24, h = 16;
+  std::vector<unsigned char> rgb;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<unsigned char>(20 + 4 * x + 3 * y + 30 * c));
+  const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitCompress(), tjDestroy);
+  ASSERT_NE(nullptr, handle);
+  unsigned char* encoded = nullptr;
+  unsigned long length = 0;
+  ASSERT_EQ(0, tjCompress2(handle.get(), rgb.data(), w, 0, h, TJPF_RGB, &encoded, &length, TJSAMP_444, 95,
+                           TJFLAG_PROGRESSIVE));
+  const std::string jpeg(reinterpret_cast<const char*>(encoded), length);
+  tjFree(encoded);
+  ASSERT_GT(
+      kmztile::platform::detail::CountJpegScans(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), 100),
+      1u);
+  const std::string tiff = JpegTiff(w, h, 3, jpeg);
+  Raster raster;
+  ASSERT_STREQ("ok", Name(kmztile::platform::detail::DecodeTiff(reinterpret_cast<const unsigned char*>(tiff.data()),
+                                                                tiff.size(), raster)));
+  ASSERT_EQ(w, raster.width);
+  ASSERT_EQ(h, raster.height);
+  ASSERT_EQ(3, raster.channels);
+  for (std::size_t i = 0; i < rgb.size(); ++i) EXPECT_NEAR(rgb[i], raster.pixels[i], 8) << "sample " << i;
 }

@@ -1,8 +1,11 @@
 // Packaging a whole source folder: packages, coordinates file, scope file.
 #include <cmath>
+#include <filesystem>
 
 #include "BaseParser.h"
 #include "SourceFolder.h"
+#include "placement/detail/TemplateCheck.h"
+#include "platform/Problems.h"
 
 using namespace placementtest;
 
@@ -81,7 +84,7 @@ TEST_F(GenNeededFile, OnlyBothValuesAboveTheGeographicRangeAreConverted) {
 TEST_F(GenNeededFile, ModelsWithoutAUsablePositionAreLeftOutConsistently) {
   AddModel(F_, "a_ok", Duck(), "116.1\n39.1\n");
   AddModel(F_, "b_noprefix", Duck(), "443000\n4418000\n");  // easting without its zone: PROJ fails
-  AddModel(F_, "c_huge", Duck(), "1e300\n5\n");              // "%f " would not fit its buffer
+  AddModel(F_, "c_huge", Duck(), "1e300\n5\n");             // "%f " would not fit its buffer
   AddModel(F_, "d_nan", Duck(), "nan\n5\n");
   AddModel(F_, "e_ok", TexturedMacky(), "116.2\n39.2\n");
   ASSERT_TRUE(Run(L"EPSG:4527"));
@@ -141,4 +144,67 @@ TEST_F(GenNeededFile, ModelsWhosePackageFailsAreLeftOutAndTheirStaleArchivesRemo
   ASSERT_TRUE(Run());
   EXPECT_EQ(kmztest::ReadFile(F_ + "/middle/coords.txt"), "0\r\n");
   EXPECT_FALSE(kmztest::Exists(F_ + "/middle/a.kmz"));
+}
+
+// The template check says what packaging does: a template it takes packs
+// every model through the library's own chain, and one it refuses loses a
+// model there. Each model's document is the one before it with its first
+// placemark replaced, so a template can break at the first model or a later
+// one without failing to read or write.
+TEST_F(GenNeededFile, TheTemplateCheckTakesATemplateExactlyWhenEveryModelIsPacked) {
+  const std::string usual = TemplateKml({"Model"});
+  const auto replaced = [&](const std::string& what, const std::string& with) {
+    std::string kml = usual;
+    kml.replace(kml.find(what), what.size(), with);
+    return kml;
+  };
+  const std::string folderStart = "<Folder><name>template</name>\n";
+  const std::string folderEnd = "</Folder>\n</kml>";
+  const std::string point = "<Placemark><name>Model</name><Point><coordinates>1,2</coordinates></Point></Placemark>";
+  const struct {
+    const char* what;
+    std::string kml;
+  } templates[] = {
+      {"one pattern", usual},
+      {"two patterns taken in turn", TemplateKml({"a", "b"})},
+      {"a pattern without a name or id", replaced("<Placemark id=\"Model\"><name>Model</name>", "<Placemark>")},
+      {"a folder of another name before the pattern",
+       replaced(folderStart, folderStart + "<Folder><name>x</name></Folder>")},
+      {"a pattern without a name", replaced("<name>Model</name>", "")},
+      {"a folder named as the pattern before it",
+       replaced(folderStart, folderStart + "<Folder><name>Model</name></Folder>")},
+      {"a point placemark named as the pattern after it", replaced(folderEnd, point + folderEnd)},
+      {"an attribute value holding &", replaced(folderStart, folderStart + "<Style id=\"a&amp;b\"/>")},
+      {"an attribute value escaped twice", replaced(folderStart, folderStart + "<Style id=\"a&amp;amp;b\"/>")},
+  };
+  for (const char* name : {"1", "2", "3"}) AddModel(F_, name, Duck(), "116.5\n39.9\n", false);
+  for (const auto& t : templates) {
+    std::filesystem::remove_all(F_ + "/middle");
+    kmztest::WriteFile(F_ + "/doc.kml", t.kml);
+    const bool taken = kmztile::placement::detail::CheckTemplateKml(t.kml, false).empty();
+    Run();
+    std::size_t packed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(F_ + "/middle"))
+      packed += entry.path().extension() == ".kmz";
+    EXPECT_EQ(taken, packed == 3) << t.what << ": " << packed << " of 3 models packed";
+  }
+}
+
+// A file where the package folder belongs takes no package: packaging says
+// so once and stops, leaving the template as it was (it used to rewrite it
+// for every model and name each one as left out for an unusable template).
+TEST_F(GenNeededFile, AFileWhereThePackageFolderBelongsStopsBeforeAnyModel) {
+  AddModel(F_, "duck", Duck(), "116.5\n39.9\n");
+  AddModel(F_, "house", TexturedMacky(), "116.4\n39.95\n");
+  kmztest::WriteFile(F_ + "/middle", "not a folder");
+  const std::string before = kmztest::ReadFile(F_ + "/doc.kml");
+  kmztile::platform::TakeProblems();
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(result_, "unchanged");
+  EXPECT_EQ(kmztest::ReadFile(F_ + "/doc.kml"), before);
+  EXPECT_EQ(kmztest::ReadFile(F_ + "/middle"), "not a folder");
+  const auto problems = kmztile::platform::TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].file, F_ + "/middle");
+  EXPECT_NE(problems[0].reason.find("is a file"), std::string::npos) << problems[0].reason;
 }

@@ -1,12 +1,44 @@
 #include "placement/detail/TemplateCheck.h"
 
+#include <functional>
+#include <unordered_set>
+
 #include "kml/dom.h"
+#include "kml/engine.h"
+#include "placement/detail/TemplateRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderGuards.h"
 #include "platform/Locale.h"
-#include "kml/engine.h"
 
 namespace kmztile::placement::detail {
+namespace {
+
+/** Most models packaging is played through (see FirstModelLeftOut). */
+constexpr int kModelsPlayed = 16;
+
+// Plays packaging through on the template: each model's document is the one
+// before it with its first placemark replaced by the model's. That takes the
+// place of the first feature of the Folder named as that placemark, which
+// need not be the placemark itself; then the pattern stays beside the model's
+// placemark (its id held twice, so nothing can be written); and the model's
+// placemark goes to the end of the Folder, so a placemark that came after
+// the pattern is the first one for the next model (one without a Model
+// leaves that model and every later one out). The model's name, place and file
+// change nothing of this, so one stands for all; the documents soon repeat.
+// @return the number of the first model whose document cannot be made, or
+// 0 when every model's can.
+int FirstModelLeftOut(const std::string& kmlText) {
+  std::unordered_set<std::size_t> seen;
+  std::string document = kmlText, next;
+  for (int model = 1; model <= kModelsPlayed; ++model) {
+    if (!RewriteTemplateText(document, "m", "m.dae", 0, 0, next)) return model;
+    if (!seen.insert(std::hash<std::string>()(next)).second) return 0;
+    document.swap(next);
+  }
+  return 0;
+}
+
+}  // namespace
 
 std::string CheckTemplateKml(const std::string& kmlText, bool forTiles) {
   std::string errors;
@@ -53,6 +85,20 @@ std::string CheckTemplateKml(const std::string& kmlText, bool forTiles) {
   if (!rereadFile || !rereadFile->SerializeToString(&twice) || twice != written)
     return "it changes each time it is written (an attribute value escaped twice, such as &amp;amp;, "
            "loses an escape per model and breaks a later model's document); write it without &, < or \"";
+  const int leftOut = FirstModelLeftOut(kmlText);
+  if (leftOut == 1)
+    return "no model's document can be made from it: the model's placemark replaces the first feature of the "
+           "<Folder> named \"" +
+           pattern->get_name() +
+           "\", which is not the first <Placemark> (or it has no name), so that placemark stays and its id would "
+           "be held twice; give the first <Placemark> a name no feature before it has";
+  if (leftOut > 1)
+    return "model " + std::to_string(leftOut) +
+           " and every one after it would be left out: each model's document is the one before it with its first "
+           "<Placemark> replaced by the model's, which goes to the end of the <Folder>, and by model " +
+           std::to_string(leftOut) +
+           " the first <Placemark> holds no <Model> (one that came after the pattern, or another named \"" +
+           pattern->get_name() + "\"); put other placemarks before the pattern or in a <Folder> of their own";
   return {};
 }
 

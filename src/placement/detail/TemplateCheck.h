@@ -3,7 +3,9 @@
 // into a kml root whose feature is a Folder holding a Placemark with a
 // Model that has a Location (Orientation and Scale take KML defaults), and
 // what it is written as must read again and write the same, as each model's
-// document is the one before it written again.
+// document is the one before it written again. Packaging is played through
+// on it for a few models: a template from which some model's document
+// cannot be made is refused.
 #include <string>
 
 namespace kmztile::placement::detail {

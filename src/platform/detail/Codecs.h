@@ -15,7 +15,8 @@ enum class DecodeStatus {
   kUnsupported,  ///< not a format the image class reads (or not the stated one)
   kTooLarge,     ///< the header declares more than kMaxPixels, a JPEG holds more than
                  ///< kMaxJpegScans scans, or one TIFF strip or tile would decode to more
-                 ///< than an RGBA raster of kMaxPixels (nothing was allocated)
+                 ///< than an RGBA raster of kMaxPixels (with libjpeg's coefficient buffers
+                 ///< when it is a JPEG of several scans; nothing was allocated)
   kTruncated,    ///< the data ends before the picture does
   kDamaged,      ///< the codec refused the data
 };

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/detail/Codecs.h"
+#include "platform/detail/JpegMarkers.h"
 
 namespace kmztile::platform::detail {
 namespace {
@@ -48,35 +49,6 @@ bool EndedEarly(void* handle) {
          std::strstr(message, "Premature end of JPEG file") != nullptr;
 }
 
-// The number of scans (SOS markers) up to the end marker, counting no
-// further than @p limit + 1. libjpeg decodes every scan over the whole
-// picture, and a progressive file may repeat a scan that only adds zeros as
-// often as it likes without a warning: a few hundred kilobytes of such
-// scans kept the decoder busy for minutes on an 8192 x 8192 picture.
-std::size_t CountScans(const unsigned char* d, std::size_t n, std::size_t limit) {
-  std::size_t scans = 0;
-  std::size_t at = 2;  // after SOI
-  while (at + 1 < n && scans <= limit) {
-    if (d[at] != 0xFF) {
-      ++at;  // entropy-coded data
-      continue;
-    }
-    const unsigned char marker = d[at + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
-    }
-    at += 2;
-    if (marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // stuffing, RSTn, TEM
-    if (marker == 0xD9) break;  // EOI
-    if (at + 1 >= n) break;
-    const std::size_t length = (static_cast<std::size_t>(d[at]) << 8) | d[at + 1];
-    if (marker == 0xDA) ++scans;
-    at += length;  // the segment; a scan's entropy-coded data follows it
-  }
-  return scans;
-}
-
 }  // namespace
 
 DecodeStatus DecodeJpeg(const unsigned char* data, std::size_t size, double reduction, Raster& out, long& fullWidth,
@@ -89,7 +61,7 @@ DecodeStatus DecodeJpeg(const unsigned char* data, std::size_t size, double redu
                           &colorspace) != 0)
     return DecodeStatus::kDamaged;
   if (!AcceptableSize(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height)) ||
-      CountScans(data, size, kMaxJpegScans) > kMaxJpegScans)
+      CountJpegScans(data, size, kMaxJpegScans) > kMaxJpegScans)
     return DecodeStatus::kTooLarge;
 
   const tjscalingfactor scale = ChooseScale(width, height, reduction);

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
 #include "platform/detail/Codecs.h"
+#include "platform/detail/JpegMarkers.h"
 
 namespace kmztile::platform::detail {
 namespace {
@@ -67,9 +69,12 @@ tmsize_t MemoryWrite(thandle_t, void*, tmsize_t) { return -1; }
 toff_t MemorySeek(thandle_t h, toff_t offset, int whence) {
   auto* f = static_cast<MemoryFile*>(h);
   std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = f->at;
-  else if (whence == SEEK_END) base = f->size;
-  else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+  if (whence == SEEK_CUR)
+    base = f->at;
+  else if (whence == SEEK_END)
+    base = f->size;
+  else if (whence != SEEK_SET)
+    return static_cast<toff_t>(-1);
   if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
   f->at = base + offset;
   return f->at;
@@ -87,13 +92,33 @@ int MemoryMap(thandle_t h, void** base, toff_t* size) {
 
 void MemoryUnmap(thandle_t, void*, toff_t) {}
 
-// libtiff's messages are not printed; one kind is kept. A directory whose
-// tag data (a colour map, say) lies past the end of the data is read with
-// the tag ignored and only a warning, and the picture would then decode
-// in the wrong colours: such a file is cut short, and refused as such.
-int NoteCutData(TIFF*, void* cut, const char*, const char* format, va_list) {
-  if (format && std::strstr(format, "IO error")) *static_cast<bool*>(cut) = true;
+// What libtiff's messages said about the directory; they are not printed.
+// A tag whose data lies past the end of the data (a colour map, say) is
+// read as if it were absent, with only a warning, and so is a colour map
+// whose count or type is wrong; libtiff then reads the palette indices as
+// grey levels. The first makes the file truncated, the second damaged.
+struct Notes {
+  bool cut = false;
+  bool colourMapIgnored = false;
+};
+
+int NoteMessage(TIFF*, void* notes, const char*, const char* format, va_list args) {
+  if (!format) return 1;
+  auto* n = static_cast<Notes*>(notes);
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (std::strstr(text, "IO error")) n->cut = true;
+  if (std::strstr(text, "\"ColorMap\"") && std::strstr(text, "ignored")) n->colourMapIgnored = true;
   return 1;
+}
+
+// A colour map in a directory that does not say how its samples read (the
+// photometric tag missing, or ignored by libtiff as damaged): the RGBA
+// reader would take the palette indices for grey levels.
+bool ColourMapUnused(TIFF* tif) {
+  std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr, photometric = 0;
+  return TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) &&
+         !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
 }
 
 // Every strip or tile of the image lies within the data. libtiff's reader
@@ -122,6 +147,41 @@ bool BlockWithinLimit(TIFF* tif) {
   return block > 0 && block <= kMaxBlockBytes / planes;
 }
 
+// libjpeg decodes a JPEG strip or tile whose data comes in several scans
+// (a progressive one, or one with a scan per component) through coefficient
+// buffers for the whole block, two bytes a sample, besides the decoded block
+// libtiff holds (all its planes): from a megabyte of file, an 8192 x 8192
+// four-sample strip would take 768 MB. Such blocks count both against
+// kMaxBlockBytes. Every strip or tile lies within the data (see
+// PixelDataPresent).
+bool JpegBlocksWithinLimit(TIFF* tif, const unsigned char* data) {
+  std::uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  if (compression != COMPRESSION_JPEG) return true;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  std::uint32_t width = 0, height = 0, rows = 0;
+  const bool tiled = TIFFIsTiled(tif);
+  if (tiled) {
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &height);
+  } else {
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+    height = std::min(height, rows);
+  }
+  // At full resolution, as libtiff hands YCbCr JPEG blocks to the RGBA reader as RGB.
+  const double pixels = static_cast<double>(width) * height;
+  const double perBlock = planar == PLANARCONFIG_SEPARATE ? 1.0 : samples;
+  if (pixels * (samples + 2.0 * perBlock) <= static_cast<double>(kMaxBlockBytes)) return true;
+  const std::uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (JpegNeedsWholeFrameBuffers(data + TIFFGetStrileOffset(tif, i), TIFFGetStrileByteCount(tif, i))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out) {
@@ -130,18 +190,20 @@ DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out
   if (!options) return DecodeStatus::kDamaged;
   // A backstop for the buffers checked below and the ones a codec takes.
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxBlockBytes));
-  bool cut = false;
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), NoteCutData, &cut);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), NoteCutData, &cut);
+  Notes notes;
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), NoteMessage, &notes);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), NoteMessage, &notes);
   MemoryFile file{data, size, 0};
   TiffHandle tif(TIFFClientOpenExt("memory", "r", &file, MemoryRead, MemoryWrite, MemorySeek, MemoryClose, MemorySize,
                                    MemoryMap, MemoryUnmap, options.get()));
-  if (!tif) return cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
+  if (!tif) return notes.cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
   std::uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
     return DecodeStatus::kDamaged;
   if (!AcceptableSize(width, height) || !BlockWithinLimit(tif.get())) return DecodeStatus::kTooLarge;
-  if (cut || !PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
+  if (notes.cut || !PixelDataPresent(tif.get(), size)) return DecodeStatus::kTruncated;
+  if (notes.colourMapIgnored || ColourMapUnused(tif.get())) return DecodeStatus::kDamaged;
+  if (!JpegBlocksWithinLimit(tif.get(), data)) return DecodeStatus::kTooLarge;
   std::uint16_t photometric = PHOTOMETRIC_RGB, extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
@@ -158,9 +220,8 @@ DecodeStatus DecodeTiff(const unsigned char* data, std::size_t size, Raster& out
   raster.channels = extraCount > 0 ? 4 : gray ? 1 : 3;
   raster.pixels.resize(count * 4);
   std::uint8_t* p = raster.pixels.data();
-  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(p), ORIENTATION_TOPLEFT,
-                                 1))
-    return cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(p), ORIENTATION_TOPLEFT, 1))
+    return notes.cut ? DecodeStatus::kTruncated : DecodeStatus::kDamaged;
   for (std::size_t i = 0; i < count; ++i) {
     std::uint32_t v;
     std::memcpy(&v, p + i * 4, 4);
