@@ -29,6 +29,7 @@
 #include "pipeline/BuildState.h"
 #include "pipeline/OutputLock.h"
 #include "pipeline/Workers.h"
+#include "placement/detail/LocationText.h"
 #include "platform/LastError.h"
 #include "platform/Problems.h"
 #include "platform/detail/ProjDefinition.h"
@@ -91,11 +92,9 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
     return false;
   }
   for (const auto& m : catalog.models) {
-    if (!(m.longitude >= -180 && m.longitude <= 180 && m.latitude >= -90 && m.latitude <= 90)) {
-      char where[96];
-      std::snprintf(where, sizeof where, "%.3f, %.3f", m.longitude, m.latitude);
-      error = "model " + (fs::path(s.source) / (m.name + ".txt")).string() + " is located at " + where +
-              ", which is no longitude/latitude: give the grid's coordinate system with --crs (e.g. EPSG:4527)";
+    const std::string notLonLat = kmztile::placement::detail::WhyNotLonLat(m.longitude, m.latitude);
+    if (!notLonLat.empty()) {
+      error = "model " + (fs::path(s.source) / (m.name + ".txt")).string() + " " + notLonLat;
       return false;
     }
   }

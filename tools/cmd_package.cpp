@@ -12,6 +12,7 @@
 #include "Command.h"
 #include "ProblemReport.h"
 #include "build/JsonText.h"
+#include "placement/detail/LocationText.h"
 #include "placement/detail/TemplateCheck.h"
 #include "platform/detail/ProjDefinition.h"
 #include "tiles/detail/CoordinatesFile.h"
@@ -67,6 +68,18 @@ int RunPackage(const PackageOptions& opt) {
   // The two files read back by the library's own readers.
   const auto coords = kmztile::tiles::detail::LoadCoordinates(result + "\\coords.txt");
   const long models = coords ? static_cast<long>(coords->models.size()) : 0;
+  // Grid coordinates read without --crs are packed as they stand: such a
+  // package places its model nowhere on Earth, and no tile would hold it.
+  if (coords) {
+    for (const auto& m : coords->models) {
+      const std::string notLonLat = kmztile::placement::detail::WhyNotLonLat(m.longitude, m.latitude);
+      if (notLonLat.empty()) continue;
+      const bool kmz = m.name.size() > 4 && m.name.compare(m.name.size() - 4, 4, ".kmz") == 0;
+      const std::string name = kmz ? m.name.substr(0, m.name.size() - 4) : m.name;
+      std::cerr << "kmztile package: model " << Native(opt.folder + "\\" + name + ".txt") << " " << notLonLat << "\n";
+      ++problems;
+    }
+  }
   parser.SetRequireFile(result, result + "\\scope.txt", result + "\\coords.txt");
   double extent[4] = {0, 0, 0, 0};  // west, south, east, north
   parser.GetScopeRange(extent[0], extent[2], extent[1], extent[3]);

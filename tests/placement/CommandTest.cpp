@@ -37,6 +37,13 @@ TEST_F(Commands, PackageRefusesABadCrsBeforeAnyWorkThenPackagesAndMoves) {
   EXPECT_NE(kmztest::ReadFile(Path("out")).find("EPSG:nonsense"), std::string::npos);
   EXPECT_FALSE(kmztest::Exists(F + "/middle"));
 
+  // Grid coordinates without their system: packed as they stand, but said, and no success.
+  EXPECT_EQ(Run("package " + F), 1);
+  const std::string grid = kmztest::ReadFile(Path("out"));
+  EXPECT_NE(grid.find("duck.txt is located at 39443000.000, 4418000.000, which is no longitude/latitude"),
+            std::string::npos)
+      << grid;
+
   ASSERT_EQ(Run("package " + F + " --crs EPSG:4527 --json"), 0);
   const std::string out = kmztest::ReadFile(Path("out"));
   EXPECT_NE(out.find("\"models\": 1"), std::string::npos) << out;

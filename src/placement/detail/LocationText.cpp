@@ -97,6 +97,14 @@ bool ReadLocationFile(const std::string& path, double& x, double& y) {
 
 bool IsGridLocation(double x, double y) { return x > 180 && y > 90; }
 
+std::string WhyNotLonLat(double longitude, double latitude) {
+  if (longitude >= -180 && longitude <= 180 && latitude >= -90 && latitude <= 90) return {};
+  char where[96];
+  std::snprintf(where, sizeof where, "%.3f, %.3f", longitude, latitude);
+  return "is located at " + std::string(where) +
+         ", which is no longitude/latitude: give the grid's coordinate system with --crs (e.g. EPSG:4527)";
+}
+
 bool FormatCoordinate(double value, std::string& out) {
   char buffer[200];
   const int n = std::snprintf(buffer, sizeof buffer, "%f ", value);

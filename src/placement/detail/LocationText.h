@@ -40,6 +40,14 @@ bool ReadLocationFile(const std::string& path, double& x, double& y);
 bool IsGridLocation(double x, double y);
 
 /**
+ * Why a model placed at @p longitude, @p latitude cannot be tiled, as the
+ * end of a sentence on the model ("is located at ..., which is no
+ * longitude/latitude: ..."); empty when the place is a longitude/latitude.
+ * Grid coordinates read without their coordinate system end up so.
+ */
+std::string WhyNotLonLat(double longitude, double latitude);
+
+/**
  * A coordinate as the coordinates and scope files hold it ("%f "). @return
  * false when the text would not fit the writer's buffer (only a corrupt
  * location gives such a value).
