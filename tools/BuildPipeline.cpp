@@ -67,6 +67,16 @@ void NoteDropped(const std::vector<kmztile::platform::Problem>& problems, Pipeli
   for (const auto& p : problems) NoteDropped(p.file + ": " + p.reason, result);
 }
 
+// Whether @p file (as problems name it) is the location text, the model file
+// or a texture of a model the source check left out.
+bool OfLeftOutModel(const std::string& file, const PipelineSettings& s) {
+  const fs::path path = fs::path(file).lexically_normal();
+  const fs::path folder = (fs::path(s.source) / "").lexically_normal().parent_path();
+  if (path.parent_path() == folder) return s.leftOut.count(path.stem().string()) > 0;
+  const fs::path relative = path.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != ".." && s.leftOut.count(relative.begin()->string()) > 0;
+}
+
 // Whether this run's shard builds a tile.
 bool InShare(const PipelineSettings& s, const kmztile::core::PlannedTile& t) {
   return build::ShardOfTile(KeyOf(t), s.shard.count) == s.shard.index;
@@ -79,7 +89,14 @@ bool Catalog(const PipelineSettings& s, kmztile::core::SourceCatalog& catalog, P
   std::unique_ptr<wchar_t[]> wide(parser.StringToBSTR(s.crs));
   const std::wstring crs = wide ? wide.get() : L"";
   const bool read = kmztile::core::CatalogSource(parser, s.source, crs, catalog, error);
-  NoteDropped(kmztile::platform::TakeProblems(), result);
+  // The check has named the models it leaves out, with the reason; what
+  // packaging would have said of their files (a location read as 0, say)
+  // is about a model no tile will hold.
+  std::vector<kmztile::platform::Problem> problems = kmztile::platform::TakeProblems();
+  problems.erase(std::remove_if(problems.begin(), problems.end(),
+                                [&s](const kmztile::platform::Problem& p) { return OfLeftOutModel(p.file, s); }),
+                 problems.end());
+  NoteDropped(problems, result);
   if (!read) return false;
   // Models the source check found unusable are left out (already named);
   // packaging may have left some of them out already.

@@ -13,6 +13,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "BaseParser.h"
 #include "SampleCity.h"
 #include "TestSupport.h"
@@ -132,6 +134,18 @@ TEST_F(BadSource, EachBadFileIsNamedWithItsReasonAndEverythingElseIsBuilt) {
         found = found || (line.find(named) != std::string::npos && line.find(c.reason) != std::string::npos);
       }
       EXPECT_TRUE(found) << "expected " << named << "..." << c.reason << " in:\n" << run.err;
+      // A model the check leaves out is described by the check alone: the
+      // stages after it say nothing more of its files.
+      if (!c.modelInTiles) {
+        const std::string checked = kmztest::RunCli("check '" + src + "'", launcher).out;
+        const auto json = nlohmann::json::parse(Build(src, out + "-json", "--json").out, nullptr, false);
+        ASSERT_TRUE(json.is_object());
+        for (const auto& dropped : json.value("dropped", nlohmann::json::array())) {
+          const std::string entry = dropped.get<std::string>();
+          EXPECT_NE(checked.find(entry.substr(0, entry.find("; model "))), std::string::npos)
+              << "named by the build, not by the check: " << entry << "\ncheck:\n" << checked;
+        }
+      }
     } else {
       EXPECT_EQ(problems, std::vector<std::string>{}) << run.err;
     }
